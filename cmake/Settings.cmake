@@ -1,0 +1,12 @@
+# Warnings and sanitizers live on two INTERFACE targets that project code links and
+# third-party code does not.
+add_library(tav_warnings INTERFACE)
+target_compile_options(tav_warnings INTERFACE -Wall -Wextra -Wpedantic
+                       $<$<BOOL:${TAV_WERROR}>:-Werror>)
+
+add_library(tav_settings INTERFACE)
+if(TAV_SANITIZE)
+  target_compile_options(tav_settings INTERFACE -fsanitize=address,undefined
+                         -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(tav_settings INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,50 @@
+#include "json_document.h"
+
+#include <spdlog/spdlog.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace tav {
+
+std::string readWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+nlohmann::json parseJsonText(const std::string& text) {
+  return nlohmann::json::parse(text, nullptr, true, false);
+}
+
+void logJsonFailure(std::string_view prefix, const nlohmann::json::exception& error) {
+  if (const auto* parseError = dynamic_cast<const nlohmann::json::parse_error*>(&error)) {
+    spdlog::critical("{}: {}; exception id {}; byte position of error: {}", prefix,
+                     parseError->what(), parseError->id, parseError->byte);
+  } else {
+    spdlog::critical("{}: {}; exception id {}", prefix, error.what(), error.id);
+  }
+}
+
+bool writeJsonDocument(const std::filesystem::path& path, const nlohmann::json& value) {
+  const std::string pathText = path.string();
+  try {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) throw std::runtime_error("could not open file.");
+    out << value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
+    out.close();
+    // A full disk shows only here; the text is not saved then.
+    if (out.fail()) throw std::runtime_error("could not write file.");
+    spdlog::info("saved result to {}", pathText);
+    return true;
+  } catch (const nlohmann::json::exception& error) {
+    spdlog::error("could not serialize json to {}: {}", pathText, error.what());
+  } catch (const std::exception& error) {
+    spdlog::error("failed to save file {}: {}", pathText, error.what());
+  }
+  return false;
+}
+
+}  // namespace tav

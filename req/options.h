@@ -1,0 +1,27 @@
+// The command line of tav-req.
+#pragma once
+
+#include <spdlog/common.h>
+
+#include <string>
+
+#include "command_line.h"
+
+namespace tav_req {
+
+using tav::ExistingDirectoryConstraint;
+using tav::ExistingFileConstraint;
+
+struct Options {
+  bool ok = true;
+  spdlog::level::level_enum logLevel = spdlog::level::info;
+  std::string logDir;
+  std::string tasks;
+  std::string outputDir;
+};
+
+// Parses the command line. The parser itself ends the process on a bad command line (status
+// 1) and after --help or --version (status 0).
+Options readCommandLine(int argc, char** argv);
+
+}  // namespace tav_req

@@ -1,0 +1,33 @@
+#!/bin/bash
+# Installs, from Debian 12's packages, whatever the build, the tests and the lab need and the
+# machine lacks. Safe to run again: installed packages are left alone.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+packages=(
+  g++ cmake make pkg-config
+  libcurl4-openssl-dev libspdlog-dev libfmt-dev nlohmann-json3-dev libtclap-dev libgtest-dev
+  python3 clang-format
+)
+if [[ -f "$here/lab/packages.txt" ]]; then
+  while read -r name; do
+    [[ -n "$name" && "$name" != \#* ]] && packages+=("$name")
+  done <"$here/lab/packages.txt"
+fi
+
+missing=()
+for name in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$name")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
