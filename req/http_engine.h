@@ -1,0 +1,57 @@
+// The HTTP request engine: sends a task's requests through libcurl's multi interface with a
+// limit of transfers in flight, and returns one response per request, in request order.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tav_req {
+
+enum class AuthType : std::uint8_t {
+  PAM = 0,     // HTTP Basic with the user's name and password
+  GSSAPI = 1,  // Negotiate with the credentials of the process's environment, delegated
+};
+
+struct HttpRequest {
+  std::string uuid;
+  std::string url;
+  std::string userName;
+  std::string password;
+  AuthType authType = AuthType::PAM;
+};
+
+struct HttpResponse {
+  std::int32_t code = 0;  // 0 until the transfer completes
+  std::string body;
+  std::string uuid;  // empty until the transfer completes
+};
+
+// Owns libcurl's global state and one multi handle for its lifetime.
+class HttpEngine {
+ public:
+  // Throws std::runtime_error when libcurl cannot be set up.
+  HttpEngine();
+  ~HttpEngine();
+  HttpEngine(const HttpEngine&) = delete;
+  HttpEngine& operator=(const HttpEngine&) = delete;
+
+  // Sends the requests with at most maxParallel (>= 1) transfers in flight; entry i of the
+  // result answers request i. A failed transfer keeps code 0 and an empty uuid. Throws
+  // std::runtime_error when a transfer cannot be created or added.
+  std::vector<HttpResponse> makeRequests(const std::vector<HttpRequest>& requests,
+                                         std::size_t maxParallel);
+
+ private:
+  void addRequest(std::size_t index, const HttpRequest& request, HttpResponse& response);
+
+  CURLM* multi_ = nullptr;
+};
+
+// libcurl's write callback: appends size * count bytes to the body and never stops a transfer.
+std::size_t writeBody(char* data, std::size_t size, std::size_t count, std::string* body);
+
+}  // namespace tav_req
