@@ -47,8 +47,12 @@ class HttpEngine {
 
  private:
   void addRequest(std::size_t index, const HttpRequest& request, HttpResponse& response);
+  // Takes a finished or abandoned transfer out of the multi handle and frees it.
+  void releaseTransfer(CURL* easy);
+  void releaseAllTransfers();
 
   CURLM* multi_ = nullptr;
+  std::vector<CURL*> transfers_;  // easy handles in multi_, so none outlives a batch
 };
 
 // libcurl's write callback: appends size * count bytes to the body and never stops a transfer.
