@@ -1,0 +1,159 @@
+// The built programs' command lines: what the parser prints, the exit statuses, and that a
+// rejected command line creates nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using tav_test::runProgram;
+using tav_test::TempDir;
+
+namespace {
+
+bool isEmptyDir(const fs::path& dir) {
+  return fs::is_empty(dir);
+}
+
+struct Program {
+  std::string path;
+  std::string name;
+};
+
+const Program kRunner{TAV_REQ_PATH, "tav-req"};
+const Program kChecker{TAV_REP_PATH, "tav-rep"};
+
+}  // namespace
+
+TEST(CommandLine, VersionIsTheSameForBothPrograms) {
+  for (const Program& program : {kRunner, kChecker}) {
+    const auto result = runProgram({program.path, "--version"});
+    EXPECT_EQ(result.status, 0) << program.name;
+    EXPECT_NE(result.out.find("version: 0.1.0"), std::string::npos) << result.out;
+    EXPECT_TRUE(result.err.empty()) << result.err;
+  }
+}
+
+TEST(CommandLine, HelpShowsTheOptionTableOfTheRunner) {
+  const auto result = runProgram({kRunner.path, "--help"});
+  EXPECT_EQ(result.status, 0);
+  for (const char* text :
+       {"-l <trace|debug|info|warning|error|critical|off>", "The logging level. Default: info",
+        "-d <dir>,  --log-dir <dir>", "Path to the log directory", "-t <file>,  --tasks <file>",
+        "Path to the json file with tasks for the test", "-o <dir>,  --output-dir <dir>",
+        "Path to the output directory to write results", "tav-req"}) {
+    EXPECT_NE(result.out.find(text), std::string::npos) << text << "\n" << result.out;
+  }
+}
+
+TEST(CommandLine, HelpShowsTheOptionTableOfTheChecker) {
+  const auto result = runProgram({kChecker.path, "--help"});
+  EXPECT_EQ(result.status, 0);
+  for (const char* text :
+       {"The logging level. Default: info", "-m <file>,  --metadata <file>",
+        "Path to the json file with metadata for the test tasks", "-r <file>,  --responses <file>",
+        "Path to the json file with responses for the test tasks", "-c <file>,  --config <file>",
+        "Path to the json file with configuration for the report", "-o <dir>,  --output-dir <dir>",
+        "-d <dir>,  --log-dir <dir>"}) {
+    EXPECT_NE(result.out.find(text), std::string::npos) << text << "\n" << result.out;
+  }
+}
+
+TEST(CommandLine, NoOptionsIsRejectedAndCreatesNothing) {
+  TempDir dir;
+  for (const Program& program : {kRunner, kChecker}) {
+    const auto result = runProgram({program.path});
+    EXPECT_EQ(result.status, 1) << program.name;
+    EXPECT_NE(result.err.find("Required arguments missing"), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(isEmptyDir(dir.path()));
+}
+
+TEST(CommandLine, RejectsLevelNamesOutsideTheList) {
+  TempDir dir;
+  tav_test::writeFile(dir / "tasks.json", "[]");
+  fs::create_directory(dir / "logs");
+  for (const char* level : {"warn", "err", "INFO", ""}) {
+    const auto result = runProgram({kRunner.path, "-l", level, "-d", (dir / "logs").string(), "-t",
+                                    (dir / "tasks.json").string(), "-o", dir.path().string()});
+    EXPECT_EQ(result.status, 1) << level;
+    EXPECT_NE(result.err.find("does not meet constraint: trace|debug|info|warning|error|"
+                              "critical|off"),
+              std::string::npos)
+        << result.err;
+  }
+  EXPECT_TRUE(isEmptyDir(dir / "logs"));
+}
+
+TEST(CommandLine, RejectsPathsOfTheWrongKindWithTheConstraintText) {
+  TempDir dir;
+  tav_test::writeFile(dir / "tasks.json", "[]");
+  fs::create_symlink(dir / "gone.json", dir / "dangling.json");
+  fs::create_directory(dir / "logs");
+  const std::string logs = (dir / "logs").string();
+  const std::string tasks = (dir / "tasks.json").string();
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* expected;
+  };
+  const std::vector<Case> cases = {
+      {{"-d", logs, "-t", dir.path().string(), "-o", logs}, "Value must name an existing file."},
+      {{"-d", logs, "-t", (dir / "missing.json").string(), "-o", logs},
+       "Value must name an existing file."},
+      {{"-d", logs, "-t", (dir / "dangling.json").string(), "-o", logs},
+       "Value must name an existing file."},
+      {{"-d", tasks, "-t", tasks, "-o", logs}, "Value must name an existing directory."},
+      {{"-d", logs, "-t", tasks, "-o", tasks}, "Value must name an existing directory."},
+      {{"-d", logs, "-d", logs, "-t", tasks, "-o", logs}, "Argument already set!"},
+      {{"-d", logs, "-t", tasks, "-o", logs, "extra"}, "Couldn't find match for argument"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv{kRunner.path};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const auto result = runProgram(argv);
+    EXPECT_EQ(result.status, 1) << c.expected;
+    EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(isEmptyDir(dir / "logs"));
+}
+
+TEST(CommandLine, AcceptsLinksAndOneDirectoryForLogsAndOutput) {
+  TempDir dir;
+  tav_test::writeFile(dir / "tasks.json", "[]");
+  fs::create_symlink(dir / "tasks.json", dir / "link.json");
+  fs::create_directory(dir / "work");
+  fs::create_directory_symlink(dir / "work", dir / "worklink");
+  const auto result =
+      runProgram({kRunner.path, "-l", "off", "-d", (dir / "worklink").string(), "-t",
+                  (dir / "link.json").string(), "-o", (dir / "worklink").string()});
+  // An empty task list ends the run, but only after the main log was created.
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_TRUE(result.err.empty()) << result.err;
+  ASSERT_TRUE(fs::exists(dir / "work" / "main.log"));
+  EXPECT_EQ(tav_test::readFile(dir / "work" / "main.log"), "");
+}
+
+TEST(MainLog, ALogThatCannotBeCreatedEndsTheRunWithAnErrorLine) {
+  TempDir dir;
+  tav_test::writeFile(dir / "in.json", "[]");
+  // A directory in the log file's place cannot be opened for writing, even by root.
+  fs::create_directory(dir / "main.log");
+  fs::create_directory(dir / "report.log");
+  const auto runner = runProgram({kRunner.path, "-d", dir.path().string(), "-t",
+                                  (dir / "in.json").string(), "-o", dir.path().string()});
+  EXPECT_EQ(runner.status, 1);
+  EXPECT_EQ(runner.err.rfind("Error: ", 0), 0u) << runner.err;
+  EXPECT_NE(runner.err.find("main.log"), std::string::npos) << runner.err;
+
+  const std::string in = (dir / "in.json").string();
+  const auto checker = runProgram({kChecker.path, "-d", dir.path().string(), "-m", in, "-r", in,
+                                   "-c", in, "-o", dir.path().string()});
+  EXPECT_EQ(checker.status, 1);
+  EXPECT_EQ(checker.err.rfind("Error: ", 0), 0u) << checker.err;
+  EXPECT_NE(checker.err.find("report.log"), std::string::npos) << checker.err;
+  EXPECT_EQ(std::count(checker.err.begin(), checker.err.end(), '\n'), 1) << checker.err;
+}

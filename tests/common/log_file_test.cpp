@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <regex>
+
+#include "log_file.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using tav_test::TempDir;
+
+namespace {
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override { spdlog::drop_all(); }
+  TempDir dir;
+};
+
+// Runs the body in a child process and returns its exit status, or 128 + signal.
+template <typename Body>
+int inChild(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(99);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+TEST_F(LogFileTest, MainLogLinesHaveTheDefaultPattern) {
+  ASSERT_TRUE(
+      tav::createMainLog(dir.path().string(), "main.log", "base_file_logger", spdlog::level::info));
+  spdlog::debug("hidden");
+  spdlog::info("shown {}", 1);
+  spdlog::warn("careful");
+  spdlog::drop_all();  // closes the file
+
+  const auto lines = tav_test::readLines(dir / "main.log");
+  ASSERT_EQ(lines.size(), 2u);
+  const std::regex pattern(
+      R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[base_file_logger\] \[info\] shown 1$)");
+  EXPECT_TRUE(std::regex_match(lines[0], pattern)) << lines[0];
+  EXPECT_EQ(tav_test::logLevel(lines[1]), "warning");
+  EXPECT_EQ(tav_test::logMessage(lines[1]), "careful");
+}
+
+TEST_F(LogFileTest, MainLogIsTruncatedAndLevelOffWritesNothing) {
+  tav_test::writeFile(dir / "report.log", "old content\n");
+  ASSERT_TRUE(
+      tav::createMainLog(dir.path().string(), "report.log", "report_logger", spdlog::level::off));
+  EXPECT_EQ(spdlog::get_level(), spdlog::level::off);
+  spdlog::critical("not written");
+  spdlog::drop_all();
+  EXPECT_EQ(tav_test::readFile(dir / "report.log"), "");
+}
+
+TEST_F(LogFileTest, ErrorLevelKeepsOnlyErrorsAndCriticals) {
+  ASSERT_TRUE(
+      tav::createMainLog(dir.path().string(), "main.log", "base_file_logger", spdlog::level::err));
+  spdlog::warn("w");
+  spdlog::error("e");
+  spdlog::critical("c");
+  spdlog::drop_all();
+  const auto lines = tav_test::readLines(dir / "main.log");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(tav_test::logLevel(lines[0]), "error");
+  EXPECT_EQ(tav_test::logLevel(lines[1]), "critical");
+}
+
+TEST(ChildLogPath, FormatsPidUserLevelAndHexCategories) {
+  EXPECT_EQ(tav::childLogPath("/tmp/logs", 4242, "alice", 2, 0),
+            "/tmp/logs/child-4242-alice_2_0x0.log");
+  EXPECT_EQ(tav::childLogPath("/var/log/t", 4711, "u1", 2, 3),
+            "/var/log/t/child-4711-u1_2_0x3.log");
+  EXPECT_EQ(tav::childLogPath("d", 1, "bob", 255, 0xffffffffu), "d/child-1-bob_255_0xffffffff.log");
+}
+
+TEST_F(LogFileTest, ChildLogKeepsEveryLineAfterExitChild) {
+  const std::string logDir = dir.path().string();
+  int childPid = 0;
+  const int status = inChild([&] {
+    if (!tav::openChildLog(logDir, spdlog::level::debug, "alice", 2, 0x1f)) _exit(3);
+    spdlog::debug("detail");
+    spdlog::info("result");
+    tav::exitChild(7);
+  });
+  EXPECT_EQ(status, 7);
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    ASSERT_TRUE(std::regex_match(name, std::regex(R"(child-(\d+)-alice_2_0x1f\.log)"))) << name;
+    childPid = std::stoi(name.substr(6));
+    const auto lines = tav_test::readLines(entry.path());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(tav_test::logLogger(lines[0]), "child_file_logger");
+    EXPECT_EQ(tav_test::logMessage(lines[0]), "detail");
+    EXPECT_EQ(tav_test::logMessage(lines[1]), "result");
+  }
+  EXPECT_GT(childPid, 0);
+}
+
+TEST_F(LogFileTest, ChildLogHasErrorLinesOnDiskAtOnce) {
+  const std::string logDir = dir.path().string();
+  const int status = inChild([&] {
+    if (!tav::openChildLog(logDir, spdlog::level::info, "bob", 0, 0)) _exit(3);
+    spdlog::info("buffered");
+    spdlog::error("failed step");
+    raise(SIGKILL);  // no flush on the way out
+  });
+  EXPECT_EQ(status, 128 + SIGKILL);
+  const auto entries = fs::directory_iterator(dir.path());
+  const fs::path log = entries->path();
+  EXPECT_NE(log.filename().string().find("_0_0x0.log"), std::string::npos);
+  const auto lines = tav_test::readLines(log);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(tav_test::logMessage(lines[1]), "failed step");
+}
+
+TEST_F(LogFileTest, ChildLogThatCannotBeCreatedIsReported) {
+  // A regular file where the log directory should be.
+  tav_test::writeFile(dir / "file", "");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(tav::openChildLog((dir / "file").string(), spdlog::level::info, "a", 1, 1));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("Error: failed to create the child log: ", 0), 0u) << err;
+}
+
+TEST_F(LogFileTest, MainLogThatCannotBeCreatedIsReported) {
+  fs::create_directory(dir / "main.log");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(
+      tav::createMainLog(dir.path().string(), "main.log", "base_file_logger", spdlog::level::info));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("Error: ", 0), 0u) << err;
+  EXPECT_NE(err.find((dir / "main.log").string()), std::string::npos) << err;
+}
