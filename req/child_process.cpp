@@ -1,0 +1,102 @@
+#include "child_process.h"
+
+#include <spdlog/spdlog.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <memory>
+
+#include "identity_switch.h"
+#include "log_file.h"
+#include "platform.h"
+
+namespace tav_req {
+
+namespace {
+
+int closeInheritedDescriptors() {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  return close_range(3, UINT_MAX, 0);
+#else
+  return static_cast<int>(syscall(SYS_close_range, 3, UINT_MAX, 0));
+#endif
+}
+
+// The parent's default logger must never be flushed or closed in the child: its buffer holds
+// the parent's lines, and its descriptor number may by now belong to the child log. It is kept
+// alive, unused, until _exit.
+void abandonInheritedLogger() {
+  new std::shared_ptr<spdlog::logger>(spdlog::default_logger());
+  spdlog::set_default_logger(nullptr);
+}
+
+void reportChildException(bool logOpen, const char* what) {
+  if (logOpen) {
+    spdlog::error("child ended by an exception: {}", what);
+  } else {
+    std::cerr << "Error: child ended by an exception: " << what << std::endl;
+  }
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(std::string logDir, spdlog::level::level_enum logLevel, Environment env)
+    : logDir_(std::move(logDir)), logLevel_(logLevel), env_(std::move(env)) {}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) wait();
+}
+
+void ChildProcess::start(const ChildUser& user, const std::function<bool()>& task) {
+  if (pid_ != -1) return;
+  const pid_t pid = fork();
+  if (pid == -1) return;
+  if (pid == 0) runChild(user, task);
+  pid_ = pid;
+}
+
+void ChildProcess::runChild(const ChildUser& user, const std::function<bool()>& task) {
+  bool logOpen = false;
+  try {
+    zem_release();
+    abandonInheritedLogger();
+    if (closeInheritedDescriptors() != 0) {
+      std::cerr << "Error: close_range failed: " << std::strerror(errno) << std::endl;
+      tav::exitChild(1);
+    }
+    if (!tav::openChildLog(logDir_, logLevel_, user.name, user.macLevel, user.macCategories)) {
+      tav::exitChild(1);
+    }
+    logOpen = true;
+    if (!initCapabilities() || !switchUser(user) || !setEnvironment(env_)) tav::exitChild(1);
+    tav::exitChild(task() ? 0 : 1);
+  } catch (const std::exception& error) {
+    reportChildException(logOpen, error.what());
+  } catch (...) {
+    reportChildException(logOpen, "unknown exception");
+  }
+  tav::exitChild(1);
+}
+
+bool ChildProcess::wait() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  pid_t result;
+  do {
+    result = waitpid(pid_, &status, 0);
+  } while (result == -1 && errno == EINTR);
+  if (result != pid_) {
+    spdlog::error("Failed to wait for process {}: {}", pid_, result);
+    return false;
+  }
+  pid_ = -1;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace tav_req

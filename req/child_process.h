@@ -1,0 +1,54 @@
+// One task's child process: forked by the runner, it takes on the task's identity in the
+// child and runs the task function there; the parent later reaps it.
+#pragma once
+
+#include <spdlog/common.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+namespace tav_req {
+
+using Environment = std::unordered_map<std::string, std::string>;
+
+// The identity a child takes on; the password stays out of it.
+struct ChildUser {
+  std::string name;
+  std::uint8_t macLevel = 0;
+  std::uint32_t macCategories = 0;
+};
+
+// Owns one child process from start until it is reaped.
+class ChildProcess {
+ public:
+  ChildProcess(std::string logDir, spdlog::level::level_enum logLevel, Environment env);
+  // Reaps a child that is still running.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Forks; returns in the parent only. In the child: release the inherited label state, close
+  // every inherited descriptor, open the child log, switch identity, set the environment, run
+  // the task and exit with 0 when it returned true, else 1. Does nothing when already started;
+  // a failed fork is silent and leaves the handle not started.
+  void start(const ChildUser& user, const std::function<bool()>& task);
+
+  // -1 when not started or already reaped.
+  int pid() const { return pid_; }
+
+  // True when the child exited with status 0; false when it failed, was killed, was never
+  // started or was reaped before.
+  bool wait();
+
+ private:
+  [[noreturn]] void runChild(const ChildUser& user, const std::function<bool()>& task);
+
+  int pid_ = -1;
+  std::string logDir_;
+  spdlog::level::level_enum logLevel_;
+  Environment env_;
+};
+
+}  // namespace tav_req

@@ -1,0 +1,31 @@
+// The work of one child once its identity is in place: log the label in force, send the
+// task's requests one after another and save the answers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "http_engine.h"
+#include "options.h"
+#include "task.h"
+
+namespace tav_req {
+
+// What a child's task function captures, by value.
+struct TaskClosure {
+  Task task;
+  Options options;
+  std::string responsesFileName;  // chosen by the parent, unique within the run
+
+  bool operator()() const;
+};
+
+// One request per task request, in order, for the task's user; "gssapi" exactly selects
+// Negotiate, anything else Basic.
+std::vector<HttpRequest> toHttpRequests(const Task& task);
+
+// True when the responses file was written; false when the engine could not be set up or the
+// file could not be written.
+bool runTask(const TaskClosure& closure);
+
+}  // namespace tav_req

@@ -1,0 +1,64 @@
+// The records of the tasks file and its loader: each task names a user with the mandatory
+// label its child takes on, optional environment variables, and the requests to send.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tav_req {
+
+struct TaskUser {
+  std::string name;
+  std::string password;
+  std::uint8_t macLevel = 0;
+  std::uint32_t macCategories = 0;
+};
+
+struct TaskRequest {
+  std::string uuid;
+  std::string uri;
+  std::string authTypeName;  // "auth_type" as written
+};
+
+struct Task {
+  std::unordered_map<std::string, std::string> env;
+  TaskUser user;
+  std::vector<TaskRequest> requests;
+};
+
+// Level and category mask of a label text such as "2:1f".
+struct MacLabelValue {
+  std::uint8_t level = 0;
+  std::uint32_t categories = 0;
+};
+
+// A "mac_label" that is not a level and a category mask; a fault of the tasks file, not of the
+// JSON library.
+class BadMacLabel : public std::runtime_error {
+ public:
+  BadMacLabel(const std::string& label, const std::string& reason);
+  const std::string& label() const { return label_; }
+
+ private:
+  std::string label_;
+};
+
+// "{decimal level}:{hex categories}", each part read like std::stoi; parts after the second are
+// ignored. Throws BadMacLabel when a part is missing, holds no number or exceeds int.
+MacLabelValue parseMacLabel(const std::string& text);
+
+// Conversions from the tasks file; mismatches raise the JSON library's exceptions.
+void from_json(const nlohmann::json& json, TaskUser& user);
+void from_json(const nlohmann::json& json, TaskRequest& request);
+void from_json(const nlohmann::json& json, Task& task);
+
+// The tasks of the file in file order. Empty after a logged failure, and for a file holding [].
+std::vector<Task> loadTasks(const std::string& path);
+
+}  // namespace tav_req
