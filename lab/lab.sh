@@ -1,0 +1,430 @@
+#!/bin/bash
+# The lab: a label-aware web server built from real parts on 127.0.0.1.
+# Apache httpd gates one folder per object label with HTTP Basic and with
+# Negotiate against an MIT KDC of its own; every file lives in DIR.
+#
+#   lab.sh up DIR     build DIR, start krb5kdc and apache2, write DIR/lab.env
+#   lab.sh down DIR   stop what `up` started in DIR (safe to repeat)
+#
+# Env for `up`: TAV_PCAPS (CGI program to serve, optional), LAB_FIX_BAD=1
+# (the misconfigured area lists only dominating users), LAB_HTTPD_INCLUDE
+# (an Apache config file included last, for experiments).
+set -euo pipefail
+umask 022
+
+REALM=TAV.LAB
+USERS=(nobody daemon bin sys games)
+declare -A LABEL=([nobody]=0:0 [daemon]=1:1 [bin]=2:3 [sys]=3:7 [games]=2:2)
+MIN_LABEL=0:0
+MAX_LABEL=3:7
+AREAS=(l0_0 l1_1 l2_3 l3_7 open bad_3_7)
+declare -A AREA_LABEL=([l0_0]=0:0 [l1_1]=1:1 [l2_3]=2:3 [l3_7]=3:7 [open]=3:7 [bad_3_7]=3:7)
+# bad_3_7 also admits this user although 1:1 does not dominate 3:7.
+BAD_EXTRA=daemon
+CAPS_STANDIN="43c 43c 43c"
+
+die() { echo "lab.sh: $*" >&2; exit 1; }
+
+# True when label $1 dominates label $2: level not lower, every category held.
+dominates() {
+  local sl=${1%%:*} sc=${1#*:} ol=${2%%:*} oc=${2#*:}
+  (( sl >= ol && ((16#$sc) & (16#$oc)) == 16#$oc ))
+}
+
+# Users that area $1 admits, as configured (not as the labels say).
+allowed_users() {
+  local area=$1 u out=()
+  for u in "${USERS[@]}"; do
+    if [[ $area == open ]] || dominates "${LABEL[$u]}" "${AREA_LABEL[$area]}" ||
+       [[ $area == bad_3_7 && $u == "$BAD_EXTRA" && ${LAB_FIX_BAD:-0} != 1 ]]; then
+      out+=("$u")
+    fi
+  done
+  echo "${out[*]}"
+}
+
+random_hex() { od -An -N"$1" -tx1 /dev/urandom | tr -d ' \n'; }
+
+# Prints one free 127.0.0.1 port per argument, all distinct: "tcp", or "udp"
+# for a port free for TCP and UDP alike (the KDC listens on both).
+free_ports() {
+  /usr/bin/python3 - "$@" <<'EOF'
+import socket, sys
+held, ports = [], []
+for kind in sys.argv[1:]:
+    while True:
+        t = socket.socket()
+        t.bind(("127.0.0.1", 0))
+        held.append(t)
+        port = t.getsockname()[1]
+        if kind == "udp":
+            u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            try:
+                u.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            u.close()
+        ports.append(str(port))
+        break
+print(" ".join(ports))
+EOF
+}
+
+alive() {  # alive PID: the process exists and is not a zombie
+  local state
+  [[ $1 =~ ^[0-9]+$ ]] || return 1
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+  [[ -n $state && $state != Z ]]
+}
+
+# A pid counts as ours only while its command line names this lab's folder.
+is_ours() {
+  alive "$1" && tr '\0' ' ' 2>/dev/null <"/proc/$1/cmdline" | grep -qF -- "$DIR/"
+}
+
+wait_gone() {  # wait_gone PID STEPS (of 20 ms)
+  local i
+  for ((i = 0; i < $2; i++)); do
+    is_ours "$1" || return 0
+    sleep 0.02
+  done
+  return 1
+}
+
+session_members() {  # pids whose session id is $1
+  ps -eo pid=,sid= | awk -v s="$1" '$2 == s && $1 != s {print $1}'
+}
+
+stop_pidfile() {  # stop_pidfile FILE: TERM, then KILL if it lingers
+  local file=$1 pid p
+  [[ -r $file ]] || return 0
+  pid=$(<"$file")
+  if is_ours "$pid"; then
+    kill -TERM "$pid" 2>/dev/null || true
+    if ! wait_gone "$pid" 500; then
+      kill -KILL "$pid" 2>/dev/null || true
+      wait_gone "$pid" 250 || echo "lab.sh: pid $pid does not stop" >&2
+    fi
+  fi
+  # Apache's children share its session; none may outlive the lab.
+  if [[ $pid =~ ^[0-9]+$ ]]; then
+    for p in $(session_members "$pid"); do
+      if is_ours "$p" || [[ $(ps -o user= -p "$p" 2>/dev/null) == www-data ]]; then
+        kill -KILL "$p" 2>/dev/null || true
+      fi
+    done
+  fi
+  rm -f "$file"
+}
+
+lab_down() {
+  stop_pidfile "$DIR/run/apache.pid"
+  stop_pidfile "$DIR/run/kdc.pid"
+}
+
+write_krb5_conf() {
+  cat >"$DIR/krb5.conf" <<EOF
+[libdefaults]
+  default_realm = $REALM
+  rdns = false
+  dns_canonicalize_hostname = false
+  dns_lookup_kdc = false
+  dns_lookup_realm = false
+  forwardable = true
+[realms]
+  $REALM = {
+    kdc = 127.0.0.1:$KDC_PORT
+  }
+[domain_realm]
+  localhost = $REALM
+  127.0.0.1 = $REALM
+EOF
+  cat >"$DIR/kdc.conf" <<EOF
+[kdcdefaults]
+  kdc_listen = 127.0.0.1:$KDC_PORT
+  kdc_tcp_listen = 127.0.0.1:$KDC_PORT
+[realms]
+  $REALM = {
+    database_name = $DIR/kdc/principal
+    key_stash_file = $DIR/kdc/stash
+    max_life = 1d
+  }
+[logging]
+  kdc = FILE:$DIR/logs/kdc.log
+EOF
+}
+
+make_kdc() {
+  local master u
+  master=$(random_hex 16)
+  printf '%s\n%s\n' "$master" "$master" |
+    kdb5_util create -s -r "$REALM" >"$DIR/logs/kdb5_util.log" 2>&1 ||
+    die "kdb5_util create failed, see $DIR/logs/kdb5_util.log"
+  {
+    for u in "${USERS[@]}"; do echo "addprinc -pw ${PASSWORD[$u]} $u"; done
+    echo "addprinc -randkey HTTP/localhost"
+    echo "addprinc -randkey HTTP/127.0.0.1"
+    echo "ktadd -k $DIR/http.keytab HTTP/localhost HTTP/127.0.0.1"
+  } | kadmin.local -r "$REALM" >"$DIR/logs/kadmin.log" 2>&1 ||
+    die "kadmin.local failed, see $DIR/logs/kadmin.log"
+  [[ -s $DIR/http.keytab ]] || die "no keytab, see $DIR/logs/kadmin.log"
+  chown root:www-data "$DIR/http.keytab"
+  chmod 0640 "$DIR/http.keytab"
+}
+
+start_kdc() {
+  local try
+  for try in 1 2 3; do
+    ((try == 1)) || KDC_PORT=$(free_ports udp)
+    write_krb5_conf
+    if krb5kdc -r "$REALM" -P "$DIR/run/kdc.pid" >>"$DIR/logs/krb5kdc.out" 2>&1; then
+      return 0
+    fi
+    stop_pidfile "$DIR/run/kdc.pid"
+  done
+  die "krb5kdc does not start, see $DIR/logs/kdc.log"
+}
+
+get_tickets() {
+  local u
+  for u in "${USERS[@]}"; do
+    echo "${PASSWORD[$u]}" | kinit -c "FILE:$DIR/ccache/$u" "$u@$REALM" \
+      >>"$DIR/logs/kinit.log" 2>&1 || die "kinit $u failed, see $DIR/logs/kinit.log"
+    # The task user must own its cache: libkrb5 mishandles one it cannot read.
+    chown "$u:$(id -gn "$u")" "$DIR/ccache/$u"
+    chmod 0600 "$DIR/ccache/$u"
+  done
+}
+
+write_site() {
+  local area u
+  for area in "${AREAS[@]}"; do
+    mkdir -p "$DIR/www/$area"
+    printf '<!DOCTYPE html>\n<html><head><title>tav lab %s</title></head>\n<body><p>object label %s</p></body></html>\n' \
+      "$area" "${AREA_LABEL[$area]}" >"$DIR/www/$area/index.html"
+  done
+  : >"$DIR/conf/htpasswd"
+  for u in "${USERS[@]}"; do
+    # -m (apr1 MD5): cheap to check, and Apache's file provider reads it.
+    echo "${PASSWORD[$u]}" | htpasswd -i -m "$DIR/conf/htpasswd" "$u" 2>/dev/null ||
+      die "htpasswd failed for $u"
+  done
+  chown root:www-data "$DIR/conf/htpasswd"
+  chmod 0640 "$DIR/conf/htpasswd"
+}
+
+write_httpd_conf() {
+  local m area users gss_users u conf=$DIR/conf/httpd.conf
+  {
+    cat <<EOF
+ServerRoot "$DIR"
+ServerName 127.0.0.1
+Listen 127.0.0.1:$HTTP_PORT
+User www-data
+Group www-data
+PidFile "$DIR/run/httpd.pid"
+DefaultRuntimeDir "$DIR/run"
+ErrorLog "$DIR/logs/error.log"
+LogLevel warn
+EOF
+    for m in mpm_prefork authz_core authz_user authn_core authn_file auth_basic \
+      auth_gssapi alias dir mime env cgi; do
+      echo "LoadModule ${m}_module /usr/lib/apache2/modules/mod_$m.so"
+    done
+    cat <<EOF
+StartServers 2
+MinSpareServers 2
+MaxSpareServers 4
+MaxRequestWorkers 32
+TypesConfig /dev/null
+AddType text/html .html
+DirectoryIndex index.html
+LogFormat "%h %u \"%r\" %>s %b" lab
+CustomLog "$DIR/logs/access.log" lab
+
+# Nothing is served unless an area below says who may read it.
+<Directory />
+  AllowOverride None
+  Options None
+  Require all denied
+</Directory>
+DocumentRoot "$DIR/www"
+
+<LocationMatch "^/(basic|cgi)(/|\$)">
+  AuthType Basic
+  AuthName "tav lab"
+  AuthBasicProvider file
+  AuthUserFile "$DIR/conf/htpasswd"
+  # An authenticated user outside the list gets 403, not another 401.
+  AuthzSendForbiddenOnFailure On
+</LocationMatch>
+<Location /gss>
+  AuthType GSSAPI
+  AuthName "tav lab"
+  GssapiCredStore keytab:$DIR/http.keytab
+  GssapiAllowedMech krb5
+  GssapiBasicAuth Off
+  GssapiDelegCcacheDir $DIR/deleg
+  AuthzSendForbiddenOnFailure On
+</Location>
+EOF
+    if [[ -n $PCAPS ]]; then
+      cat <<EOF
+# Script aliases come first: the first matching alias wins.
+ScriptAlias /cgi/pcaps "$PCAPS"
+ScriptAlias /gss/cgi/pcaps "$PCAPS"
+<LocationMatch "^(/gss)?/cgi/pcaps\$">
+  Require valid-user
+  SetEnv KORVAL_STANDIN_CAPS "$CAPS_STANDIN"
+</LocationMatch>
+EOF
+    fi
+    echo "Alias /basic/ \"$DIR/www/\""
+    echo "Alias /gss/ \"$DIR/www/\""
+    for area in "${AREAS[@]}"; do
+      users=$(allowed_users "$area")
+      gss_users=""
+      for u in $users; do gss_users+=" $u@$REALM"; done
+      if [[ $area == open ]]; then
+        users=valid-user gss_users=valid-user
+      else
+        users="user $users" gss_users="user$gss_users"
+      fi
+      printf '<Location /basic/%s>\n  Require %s\n</Location>\n' "$area" "$users"
+      printf '<Location /gss/%s>\n  Require %s\n</Location>\n' "$area" "$gss_users"
+    done
+    if [[ -n ${LAB_HTTPD_INCLUDE:-} ]]; then echo "Include \"$LAB_HTTPD_INCLUDE\""; fi
+  } >"$conf"
+}
+
+start_httpd() {
+  local try i pid
+  for try in 1 2 3; do
+    ((try == 1)) || HTTP_PORT=$(free_ports tcp)
+    write_httpd_conf
+    /usr/sbin/apache2 -t -f "$DIR/conf/httpd.conf" >"$DIR/logs/configtest.log" 2>&1 ||
+      die "apache2 rejects its config, see $DIR/logs/configtest.log"
+    # Its own session: a foreground prefork parent signals its whole group on stop.
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C \
+      KRB5_CONFIG="$DIR/krb5.conf" KRB5RCACHEDIR="$DIR/rcache" \
+      setsid /usr/sbin/apache2 -f "$DIR/conf/httpd.conf" -DFOREGROUND \
+      </dev/null >>"$DIR/logs/apache.out" 2>&1 &
+    pid=$!
+    echo "$pid" >"$DIR/run/apache.pid"
+    for ((i = 0; i < 500; i++)); do
+      alive "$pid" || break
+      if (exec 3<>"/dev/tcp/127.0.0.1/$HTTP_PORT") 2>/dev/null; then
+        ss -ltnpH "sport = :$HTTP_PORT" | grep -q "pid=$pid," && return 0
+        break
+      fi
+      sleep 0.01
+    done
+    stop_pidfile "$DIR/run/apache.pid"
+  done
+  die "apache2 does not start, see $DIR/logs/error.log"
+}
+
+json_str_list() { local x list=""; for x in "$@"; do list+="${list:+, }\"$x\""; done; echo "[$list]"; }
+
+write_lab_files() {
+  local u area sep env=$DIR/lab.env
+  {
+    echo "LAB_DIR=$DIR"
+    echo "LAB_HTTP_PORT=$HTTP_PORT"
+    echo "LAB_BASE_URL=http://127.0.0.1:$HTTP_PORT"
+    echo "LAB_REALM=$REALM"
+    echo "LAB_KDC_PORT=$KDC_PORT"
+    echo "LAB_KRB5_CONFIG=$DIR/krb5.conf"
+    echo "LAB_PCAPS=$PCAPS"
+    echo "LAB_FIX_BAD=${LAB_FIX_BAD:-0}"
+    echo "LAB_JSON=$DIR/lab.json"
+    echo "LAB_USERS=\"${USERS[*]}\""
+    for u in "${USERS[@]}"; do
+      echo "LAB_LABEL_$u=${LABEL[$u]}"
+      echo "LAB_PASSWORD_$u=${PASSWORD[$u]}"
+      echo "LAB_CCACHE_$u=FILE:$DIR/ccache/$u"
+    done
+  } >"$env"
+  {
+    echo "{"
+    echo "  \"dir\": \"$DIR\","
+    echo "  \"base_url\": \"http://127.0.0.1:$HTTP_PORT\","
+    echo "  \"realm\": \"$REALM\","
+    echo "  \"krb5_config\": \"$DIR/krb5.conf\","
+    echo "  \"pcaps\": \"$PCAPS\","
+    echo "  \"fix_bad\": $([[ ${LAB_FIX_BAD:-0} == 1 ]] && echo true || echo false),"
+    echo "  \"users\": ["
+    sep=,
+    for u in "${USERS[@]}"; do
+      [[ $u == "${USERS[-1]}" ]] && sep=
+      printf '    {"name": "%s", "uid": %d, "gid": %d, "label": "%s", "min_label": "%s", "max_label": "%s", "password": "%s", "principal": "%s", "ccache": "%s"}%s\n' \
+        "$u" "$(id -u "$u")" "$(id -g "$u")" "${LABEL[$u]}" "$MIN_LABEL" "$MAX_LABEL" \
+        "${PASSWORD[$u]}" "$u@$REALM" "FILE:$DIR/ccache/$u" "$sep"
+    done
+    echo "  ],"
+    echo "  \"areas\": ["
+    sep=,
+    for area in "${AREAS[@]}"; do
+      [[ $area == "${AREAS[-1]}" ]] && sep=
+      # shellcheck disable=SC2046
+      printf '    {"name": "%s", "label": "%s", "ignore_mac_label": %s, "basic_path": "/basic/%s/", "gssapi_path": "/gss/%s/", "allowed": %s}%s\n' \
+        "$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)" \
+        "$area" "$area" "$(json_str_list $(allowed_users "$area"))" "$sep"
+    done
+    echo "  ]"
+    echo "}"
+  } >"$DIR/lab.json"
+}
+
+lab_up() {
+  local u
+  [[ -z ${TAV_PCAPS:-} || (-f $TAV_PCAPS && -x $TAV_PCAPS) ]] ||
+    die "TAV_PCAPS is not an executable file: $TAV_PCAPS"
+  PCAPS=${TAV_PCAPS:+$(realpath "$TAV_PCAPS")}
+  # Paths go unescaped into httpd.conf and lab.json.
+  [[ -z $PCAPS || $PCAPS =~ ^/[A-Za-z0-9._/+-]+$ ]] || die "TAV_PCAPS path has unsafe characters: $PCAPS"
+  for u in apache2 htpasswd krb5kdc kdb5_util kadmin.local kinit setsid ss; do
+    command -v "$u" >/dev/null || die "missing program $u"
+  done
+  [[ $(id -u) == 0 ]] || die "must run as root"
+  if [[ -e $DIR ]]; then
+    [[ -d $DIR && -z $(ls -A "$DIR") ]] || die "$DIR exists and is not empty"
+  fi
+  mkdir -p "$DIR"
+  DIR=$(realpath "$DIR")
+  [[ $DIR =~ ^/[A-Za-z0-9._/+-]+$ ]] || die "lab folder path has unsafe characters: $DIR"
+  trap 'rc=$?; if ((rc)); then lab_down; fi' EXIT
+  trap 'exit 1' INT TERM HUP
+  # The workers and task users must enter the lab (mktemp -d makes 0700).
+  chmod 0755 "$DIR"
+  mkdir -p "$DIR"/{conf,kdc,run,logs,www,ccache}
+  install -d -o www-data -g www-data -m 0700 "$DIR/deleg" "$DIR/rcache"
+  setpriv --reuid=www-data --regid=www-data --clear-groups test -x "$DIR/www" ||
+    die "www-data cannot reach $DIR: open the folders above it"
+  if [[ -n $PCAPS ]]; then
+    setpriv --reuid=www-data --regid=www-data --clear-groups test -x "$PCAPS" ||
+      die "www-data cannot run $PCAPS"
+  fi
+  export KRB5_CONFIG=$DIR/krb5.conf KRB5_KDC_PROFILE=$DIR/kdc.conf
+  declare -gA PASSWORD
+  for u in "${USERS[@]}"; do PASSWORD[$u]=$(random_hex 8); done
+  read -r HTTP_PORT KDC_PORT <<<"$(free_ports tcp udp)"
+  write_krb5_conf
+  make_kdc
+  start_kdc
+  get_tickets
+  write_site
+  start_httpd
+  write_lab_files
+}
+
+[[ $# == 2 && ($1 == up || $1 == down) ]] || die "usage: lab.sh up|down DIR"
+DIR=$2
+case $1 in
+  up) lab_up ;;
+  down)
+    [[ -d $DIR ]] || exit 0
+    DIR=$(realpath "$DIR")
+    lab_down
+    ;;
+esac

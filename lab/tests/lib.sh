@@ -1,0 +1,129 @@
+# shellcheck shell=bash disable=SC2034
+# Sourced by every lab test: skip rules, one lab per test in a fresh temp
+# folder, teardown on exit, and request helpers. A failed test keeps its
+# folder (path printed) so the logs can be read.
+
+LAB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+LAB_SH=$LAB_ROOT/lab.sh
+REPO_ROOT=$(cd "$LAB_ROOT/.." && pwd)
+PY=/usr/bin/python3
+AREAS="l0_0 l1_1 l2_3 l3_7 open bad_3_7"
+LABEL_AREAS="l0_0 l1_1 l2_3 l3_7"
+declare -A AREA_LABEL=([l0_0]=0:0 [l1_1]=1:1 [l2_3]=2:3 [l3_7]=3:7 [open]=3:7 [bad_3_7]=3:7)
+# Worked out by hand from nobody=0:0 daemon=1:1 bin=2:3 sys=3:7 games=2:2:
+# games has level 2 but lacks category 0x1, so it reads only 0:0.
+declare -A DOMINATING=([l0_0]="nobody daemon bin sys games" [l1_1]="daemon bin sys"
+  [l2_3]="bin sys" [l3_7]="sys")
+
+FAILS=0
+LABS=()
+TMP_DIRS=()
+
+skip() { echo "SKIP: $*" >&2; exit 125; }
+
+require_lab_tools() {
+  local p
+  [[ $(id -u) == 0 ]] || skip "the lab needs root"
+  for p in apache2 krb5kdc kdb5_util kadmin.local kinit htpasswd curl setpriv ss "$PY"; do
+    command -v "$p" >/dev/null || skip "missing $p"
+  done
+  [[ -e /usr/lib/apache2/modules/mod_auth_gssapi.so ]] || skip "missing mod_auth_gssapi"
+}
+
+cleanup() {
+  local rc=$? d
+  for d in "${LABS[@]}"; do bash "$LAB_SH" down "$d" || rc=1; done
+  for d in "${LABS[@]}" "${TMP_DIRS[@]}"; do
+    if ((rc == 0 || rc == 125)); then rm -rf "$d"; else echo "kept $d" >&2; fi
+  done
+  exit "$rc"
+}
+trap cleanup EXIT
+
+new_tmp() {  # makes a folder removed on exit (kept on failure), path in NEW_TMP
+  NEW_TMP=$(mktemp -d /tmp/tav-lab-test.XXXXXX)
+  chmod 0755 "$NEW_TMP"
+  TMP_DIRS+=("$NEW_TMP")
+}
+
+# lab_up [VAR=VALUE...]: brings a lab up in a fresh folder and sources its
+# lab.env into the shell, so LAB_* describe the newest lab.
+lab_up() {
+  local d
+  d=$(mktemp -d /tmp/tav-lab.XXXXXX)
+  LABS+=("$d")
+  env "$@" bash "$LAB_SH" up "$d" || { echo "FAIL: lab.sh up $d" >&2; exit 1; }
+  # shellcheck disable=SC1091
+  source "$d/lab.env"
+}
+
+check() {  # check ACTUAL EXPECTED WHAT
+  if [[ $1 != "$2" ]]; then
+    echo "FAIL: $3: got '$1', want '$2'" >&2
+    FAILS=$((FAILS + 1))
+  fi
+}
+
+check_contains() {  # check_contains TEXT NEEDLE WHAT
+  if [[ $1 != *"$2"* ]]; then
+    echo "FAIL: $3: '$2' not in: $1" >&2
+    FAILS=$((FAILS + 1))
+  fi
+}
+
+finish() {
+  if ((FAILS)); then
+    echo "$FAILS check(s) failed" >&2
+    exit 1
+  fi
+  echo "PASS: $(basename "$0" .sh)"
+}
+
+password_of() { local v=LAB_PASSWORD_$1; echo "${!v}"; }
+
+# as_user USER CMD...: runs CMD as USER with the lab's krb5.conf and USER's
+# cache, unless KRB5CCNAME is already set for the call.
+as_user() {
+  local u=$1
+  shift
+  setpriv --reuid="$u" --regid="$(id -g "$u")" --clear-groups \
+    env KRB5_CONFIG="$LAB_KRB5_CONFIG" KRB5CCNAME="${KRB5CCNAME:-FILE:$LAB_DIR/ccache/$u}" "$@"
+}
+
+# basic_get USER PASSWORD PATH: sets CODE and BODY.
+basic_get() {
+  local out
+  out=$(curl -sS -u "$1:$2" -w '\n%{http_code}' "$LAB_BASE_URL$3")
+  CODE=${out##*$'\n'}
+  BODY=${out%$'\n'*}
+}
+
+# negotiate_get USER PATH [CURL ARGS...]: sets CODE and BODY.
+negotiate_get() {
+  local u=$1 path=$2 out
+  shift 2
+  out=$(as_user "$u" curl -sS --negotiate -u : "$@" -w '\n%{http_code}' "$LAB_BASE_URL$path")
+  CODE=${out##*$'\n'}
+  BODY=${out%$'\n'*}
+}
+
+# The pcaps program under test: TAV_PCAPS, else the build tree's, else none.
+find_pcaps() {
+  if [[ -n ${TAV_PCAPS:-} ]]; then
+    echo "$TAV_PCAPS"
+  elif [[ -x $REPO_ROOT/build/pcaps/tav-pcaps ]]; then
+    echo "$REPO_ROOT/build/pcaps/tav-pcaps"
+  fi
+}
+
+# Processes whose command line names folder $1 (a zombie's is empty). The
+# list is taken before grep starts, so grep does not find itself.
+lab_processes() {
+  local files=(/proc/[0-9]*/cmdline)
+  grep -laF -- "$1/" "${files[@]}" 2>/dev/null | cut -d/ -f3
+}
+
+listening() {  # listening PORT: prints the sockets bound to PORT, with owners
+  [[ $1 =~ ^[0-9]+$ ]] || { echo "not a port: '$1'"; return; }
+  ss -lntupH "sport = :$1"
+}
