@@ -1,0 +1,329 @@
+// The built tav-req run as root against a local HTTP server, with real system accounts: the
+// children really switch, their logs and the main log say what happened in task order, the
+// results are merged, and every failure of a child or of the tasks file shows as it should.
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "http_test_server.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using tav_test::HttpTestServer;
+using tav_test::readFile;
+using tav_test::readLines;
+using Lines = std::vector<std::string>;
+
+#define SKIP_UNLESS_ROOT() \
+  if (!tav_test::isRoot()) \
+  GTEST_SKIP() << "tav-req switches its children to other users: needs root"
+
+json request(const std::string& uuid, const std::string& url, const std::string& auth = "basic") {
+  return {{"uuid", uuid}, {"uri", url}, {"auth_type", auth}};
+}
+
+json task(const std::string& user, const std::string& label, const std::vector<json>& requests,
+          const json& env = nullptr) {
+  json value = {{"user", {{"name", user}, {"password", "pw-" + user}, {"mac_label", label}}},
+                {"requests", json(requests)}};
+  if (!env.is_null()) value["env"] = env;
+  return value;
+}
+
+// "level message" of every line of a log file.
+Lines messages(const fs::path& log) {
+  Lines result;
+  for (const auto& line : readLines(log)) {
+    result.push_back(tav_test::logLevel(line) + " " + tav_test::logMessage(line));
+  }
+  return result;
+}
+
+uid_t ownerOf(const fs::path& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? status.st_uid : static_cast<uid_t>(-1);
+}
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(logDir);
+    fs::create_directory(outDir);
+    // The children write here as their own users.
+    fs::permissions(outDir, fs::perms::all);
+  }
+
+  // A list, not a braced json: one braced element would be copied, not wrapped.
+  tav_test::RunResult run(const std::vector<json>& tasks,
+                          const std::map<std::string, std::string>& env = {},
+                          const std::string& level = "info") {
+    return runText(json(tasks).dump(), env, level);
+  }
+
+  tav_test::RunResult runText(const std::string& tasks,
+                              const std::map<std::string, std::string>& env = {},
+                              const std::string& level = "info") {
+    tav_test::writeFile(dir / "tasks.json", tasks);
+    return tav_test::runProgram({TAV_REQ_PATH, "-l", level, "-d", logDir.string(), "-t",
+                                 (dir / "tasks.json").string(), "-o", outDir.string()},
+                                env);
+  }
+
+  Lines mainLog() const { return messages(logDir / "main.log"); }
+
+  // The child logs, in the order of the main log's lines about their pids.
+  std::vector<fs::path> childLogsInTaskOrder() const {
+    std::vector<fs::path> logs;
+    for (const auto& line : mainLog()) {
+      if (!line.starts_with("error child [") && !line.starts_with("info child [")) continue;
+      const auto open = line.find('[');
+      const std::string pid = line.substr(open + 1, line.find(']') - open - 1);
+      for (const auto& entry : fs::directory_iterator(logDir)) {
+        if (entry.path().filename().string().starts_with("child-" + pid + "-")) {
+          logs.push_back(entry.path());
+        }
+      }
+    }
+    return logs;
+  }
+
+  std::size_t countChildLogs() const {
+    return static_cast<std::size_t>(std::count_if(
+        fs::directory_iterator(logDir), fs::directory_iterator{},
+        [](const auto& entry) { return entry.path().filename().string().starts_with("child-"); }));
+  }
+
+  json merged() const { return json::parse(readFile(outDir / "responses.json")); }
+
+  std::string out(const std::string& name) const { return (outDir / name).string(); }
+
+  tav_test::TempDir dir;
+  fs::path logDir = dir / "logs";
+  fs::path outDir = dir / "out";
+  HttpTestServer server{dir / "server.log", {"nobody:pw-nobody", "daemon:pw-daemon", "bin:pw-bin"}};
+};
+
+TEST_F(RunnerTest, EachTaskRunsAsItsUserAndTheResultsAreMergedInTaskOrder) {
+  SKIP_UNLESS_ROOT();
+  // Left by an earlier run or by someone else: replaced and ignored.
+  tav_test::writeFile(outDir / "responses.json", "[\"stale\"]");
+  tav_test::writeFile(outDir / "old_responses.json", "not json");
+  const std::vector<json> tasks = {
+      task("nobody", "2:1f",
+           {request("n1", server.url("/basic")), request("n2", server.url("/ok"))}),
+      task("daemon", "0:0", {request("d1", server.url("/basic"))}),
+      task("bin", "1:3", {request("b1", server.url("/forbidden"))})};
+
+  const auto result = run(tasks);
+  ASSERT_EQ(result.status, 0) << result.err;
+
+  EXPECT_EQ(merged(), json::parse(R"([
+    {"uuid": "n1", "code": 200, "body": "user nobody"},
+    {"uuid": "n2", "code": 200, "body": "ok"},
+    {"uuid": "d1", "code": 200, "body": "user daemon"},
+    {"uuid": "b1", "code": 403, "body": "forbidden"}])"));
+  EXPECT_EQ(ownerOf(outDir / "responses_nobody_2_31.json"), 65534u);
+  EXPECT_EQ(ownerOf(outDir / "responses_daemon_0_0.json"), 1u);
+  EXPECT_EQ(ownerOf(outDir / "responses_bin_1_3.json"), 2u);
+  EXPECT_EQ(ownerOf(outDir / "responses.json"), 0u);
+  EXPECT_EQ(readFile(outDir / "old_responses.json"), "not json");
+
+  const std::vector<fs::path> logs = childLogsInTaskOrder();
+  ASSERT_EQ(logs.size(), 3u);
+  const char* const suffixes[] = {"-nobody_2_0x1f.log", "-daemon_0_0x0.log", "-bin_1_0x3.log"};
+  Lines expectedMain;
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    const std::string name = logs[i].filename().string();
+    EXPECT_TRUE(name.ends_with(suffixes[i])) << name;
+    EXPECT_EQ(ownerOf(logs[i]), 0u) << name;
+    const std::string pid = name.substr(6, name.find('-', 6) - 6);
+    expectedMain.push_back(fmt::format("info child [{}] was successfully completed", pid));
+  }
+  expectedMain.push_back("info saved result to " + out("responses.json"));
+  EXPECT_EQ(mainLog(), expectedMain);
+
+  EXPECT_EQ(
+      messages(logs[0]),
+      (Lines{"info child begin", "info ZEM label: 2:1f", "info make requests..",
+             "info sending 2 requests..",
+             fmt::format("info Request to {} (n1) is done with code: 200", server.url("/basic")),
+             fmt::format("info Request to {} (n2) is done with code: 200", server.url("/ok")),
+             "info serialize 2 responses..", "info n1: 200 -- user nobody", "info n2: 200 -- ok",
+             "info saved result to " + out("responses_nobody_2_31.json"), "info child end"}));
+  EXPECT_EQ(messages(logs[2])[1], "info ZEM label: 1:3");
+}
+
+TEST_F(RunnerTest, EveryFailedStepOfTheSwitchEndsItsChildWithItsMessage) {
+  SKIP_UNLESS_ROOT();
+  const std::vector<json> tasks = {task("nobody", "2:1f", {request("n1", server.url("/ok"))})};
+  const std::vector<std::pair<std::map<std::string, std::string>, std::string>> cases = {
+      {{{"ZEM_STANDIN_FAIL", "zem_init"}},
+       "error Failed to initialize ZEM: Operation not permitted"},
+      {{{"KORVAL_STANDIN_FAIL", "korval_capset"}},
+       "error Failed to set KORVAL capabilities: Operation not permitted"},
+      {{{"ZEM_STANDIN_FAIL", "zem_set_pid"}},
+       "error Failed to set ZEM label (2:1f): Operation not permitted"},
+  };
+  for (const auto& [env, message] : cases) {
+    SCOPED_TRACE(message);
+    for (const auto& entry : fs::directory_iterator(logDir)) fs::remove(entry.path());
+
+    const auto result = run(tasks, env);
+    EXPECT_EQ(result.status, 1);
+    const auto logs = childLogsInTaskOrder();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(messages(logs[0]), Lines{message});
+    const std::string name = logs[0].filename().string();
+    EXPECT_EQ(
+        mainLog(),
+        (Lines{fmt::format("error child [{}] was failed", name.substr(6, name.find('-', 6) - 6)),
+               "info saved result to " + out("responses.json")}));
+    EXPECT_EQ(readFile(outDir / "responses.json"), "null");
+    EXPECT_FALSE(fs::exists(outDir / "responses_nobody_2_31.json"));
+  }
+  EXPECT_EQ(readFile(dir / "server.log"), "");  // no child got as far as a request
+}
+
+TEST_F(RunnerTest, AFailedTaskLeavesTheOthersAndTheMergeIntact) {
+  SKIP_UNLESS_ROOT();
+  const std::string unreachable = fmt::format("http://127.0.0.1:{}/", tav_test::closedPort());
+  const std::vector<json> tasks = {
+      task("nobody", "0:0", {request("n1", server.url("/ok")), request("n2", unreachable)}),
+      task("tav-no-such-user", "0:0", {request("x1", server.url("/ok"))}),
+      task("daemon", "0:0", {request("d1", server.url("/ok"))})};
+
+  const auto result = run(tasks);
+  EXPECT_EQ(result.status, 1);
+  const auto logs = childLogsInTaskOrder();
+  ASSERT_EQ(logs.size(), 3u);
+  EXPECT_EQ(messages(logs[1]), Lines{"error Failed to find user: tav-no-such-user"});
+  const Lines main = mainLog();
+  ASSERT_EQ(main.size(), 4u);
+  EXPECT_TRUE(main[0].starts_with("info child [")) << main[0];
+  EXPECT_TRUE(main[1].starts_with("error child [")) << main[1];
+  EXPECT_TRUE(main[2].starts_with("info child [")) << main[2];
+  EXPECT_EQ(main[3], "info saved result to " + out("responses.json"));
+  // An unreachable server is an answer like any other: code 0, no uuid.
+  EXPECT_EQ(merged(), json::parse(R"([
+    {"uuid": "n1", "code": 200, "body": "ok"},
+    {"uuid": "", "code": 0, "body": ""},
+    {"uuid": "d1", "code": 200, "body": "ok"}])"));
+}
+
+TEST_F(RunnerTest, AnOutputDirectoryTheUserCannotWriteFailsThatChild) {
+  SKIP_UNLESS_ROOT();
+  fs::permissions(outDir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  const auto result = run({task("nobody", "0:0", {request("n1", server.url("/ok"))})});
+  EXPECT_EQ(result.status, 1);
+  const auto logs = childLogsInTaskOrder();
+  ASSERT_EQ(logs.size(), 1u);
+  const Lines child = messages(logs[0]);
+  ASSERT_GE(child.size(), 2u);
+  EXPECT_EQ(
+      child[child.size() - 2],
+      "error failed to save file " + out("responses_nobody_0_0.json") + ": could not open file.");
+  EXPECT_EQ(child.back(), "info child end");
+  EXPECT_EQ(readFile(outDir / "responses.json"), "null");
+}
+
+TEST_F(RunnerTest, EnvironmentEntriesAreSetAndABadOneEndsTheChild) {
+  SKIP_UNLESS_ROOT();
+  const std::vector<json> tasks = {task("nobody", "0:0", {}, {{"TAV_VAR", "v"}}),
+                                   task("daemon", "0:0", {}, {{"A=B", "x"}})};
+  const auto result = run(tasks, {}, "debug");
+  EXPECT_EQ(result.status, 1);
+  const auto logs = childLogsInTaskOrder();
+  ASSERT_EQ(logs.size(), 2u);
+  EXPECT_EQ(messages(logs[0])[0], "debug Set env TAV_VAR=v");
+  EXPECT_EQ(messages(logs[1]),
+            (Lines{"debug Set env A=B=x", "warning Failed to set env A=B=x: Invalid argument"}));
+  // A task without requests succeeds with an empty list.
+  EXPECT_EQ(readFile(outDir / "responses_nobody_0_0.json"), "{\n  \"tasks\": []\n}");
+  EXPECT_EQ(readFile(outDir / "responses.json"), "null");
+}
+
+TEST_F(RunnerTest, ManyRequestsAllReachTheMergedFile) {
+  SKIP_UNLESS_ROOT();
+  std::vector<json> tasks;
+  std::vector<std::string> expected;
+  for (const std::string user : {"nobody", "daemon", "bin"}) {
+    std::vector<json> requests;
+    for (int i = 0; i < 50; ++i) {
+      const std::string uuid = fmt::format("{}-{}", user, i);
+      requests.push_back(request(uuid, server.url("/ok")));
+      expected.push_back(uuid);
+    }
+    tasks.push_back(task(user, "1:1", requests));
+  }
+  const auto result = run(tasks);
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<std::string> uuids;
+  for (const auto& entry : merged()) {
+    EXPECT_EQ(entry["code"], 200);
+    uuids.push_back(entry["uuid"]);
+  }
+  EXPECT_EQ(uuids, expected);
+}
+
+TEST_F(RunnerTest, AnInvalidUtf8BodyIsMendedAndTheTaskSucceeds) {
+  SKIP_UNLESS_ROOT();
+  const auto result = run({task("nobody", "0:0", {request("l1", server.url("/latin1"))})});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(merged(), json::parse(R"([{"uuid": "l1", "code": 200, "body": "caf\ufffd \ufffd"}])"));
+  const auto logs = childLogsInTaskOrder();
+  ASSERT_EQ(logs.size(), 1u);
+  const Lines child = messages(logs[0]);
+  EXPECT_NE(std::find(child.begin(), child.end(),
+                      "warning body of request l1 is not valid UTF-8; invalid bytes replaced by "
+                      "U+FFFD"),
+            child.end());
+}
+
+TEST_F(RunnerTest, TasksOfOneUserAndLabelWriteSeparateFiles) {
+  SKIP_UNLESS_ROOT();
+  const std::vector<json> tasks = {task("nobody", "1:1", {request("a", server.url("/ok"))}),
+                                   task("nobody", "1:1", {request("b", server.url("/ok"))}),
+                                   task("nobody", "1:1", {request("c", server.url("/ok"))})};
+  const auto result = run(tasks);
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(fs::exists(outDir / "responses_nobody_1_1.json"));
+  EXPECT_TRUE(fs::exists(outDir / "responses_nobody_1_1-2.json"));
+  EXPECT_TRUE(fs::exists(outDir / "responses_nobody_1_1-3.json"));
+  std::vector<std::string> uuids;
+  for (const auto& entry : merged()) uuids.push_back(entry["uuid"]);
+  EXPECT_EQ(uuids, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// A tasks file that cannot be used starts no child and writes nothing.
+TEST_F(RunnerTest, AnUnusableTasksFileStartsNoChild) {
+  SKIP_UNLESS_ROOT();
+  const std::vector<std::pair<std::string, Lines>> cases = {
+      {"[]", Lines{}},
+      {json::array({task("nobody", "0:0", {}), task("daemon", "7", {})}).dump(),
+       Lines{"critical Failed to parse data: invalid mac_label \"7\": it has no colon"}},
+      {"{}",
+       Lines{"critical Failed to parse data: [json.exception.type_error.302] type must be array, "
+             "but is object; exception id 302"}},
+  };
+  for (const auto& [tasks, expected] : cases) {
+    SCOPED_TRACE(tasks);
+    const auto result = runText(tasks);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(mainLog(), expected);
+    EXPECT_EQ(countChildLogs(), 0u);
+    EXPECT_TRUE(fs::is_empty(outDir));
+  }
+}
+
+}  // namespace
