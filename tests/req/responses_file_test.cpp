@@ -89,13 +89,6 @@ TEST_F(ResponsesFileTest, InvalidUtf8IsReplacedAndNamedByTheRequest) {
           {"warning", "body of request r2 is not valid UTF-8; invalid bytes replaced by U+FFFD"}}));
 }
 
-TEST_F(ResponsesFileTest, SaveIntoAMissingDirectoryFails) {
-  EXPECT_FALSE(saveResponses(dir / "missing", "r.json", taskOf("a", 0, 0), {}));
-  EXPECT_EQ(log.records(),
-            (std::vector<LogRecord>{{"error", "failed to save file " + path("missing/r.json") +
-                                                  ": could not open file."}}));
-}
-
 const char* const kTwo =
     R"({"tasks": [{"body": "a", "code": 200, "uuid": "1"}, {"body": "b", "code": 403, "uuid": "2"}]})";
 const char* const kThree =
@@ -152,20 +145,6 @@ TEST_F(ResponsesFileTest, MergeStopsAtAnUnusableFileAndWritesNothing) {
     EXPECT_EQ(log.records().back(), (LogRecord{"critical", message}));
     EXPECT_EQ(readFile(dir / "responses.json"), "old");
   }
-}
-
-TEST_F(ResponsesFileTest, MergeTakesScalarEntriesAsTheyAre) {
-  writeFile(dir / "responses_a_0_0.json", R"({"tasks": "one"})");
-  ASSERT_TRUE(mergeResponses(dir.path(), {"responses_a_0_0.json"}));
-  EXPECT_EQ(readFile(dir / "responses.json"), "[\n  \"one\"\n]");
-}
-
-TEST_F(ResponsesFileTest, MergeIntoAMissingDirectoryFails) {
-  EXPECT_FALSE(mergeResponses(dir / "missing", {}));
-  EXPECT_EQ(
-      log.records(),
-      (std::vector<LogRecord>{{"error", "failed to save file " + path("missing/responses.json") +
-                                            ": could not open file."}}));
 }
 
 }  // namespace
