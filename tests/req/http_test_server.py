@@ -1,0 +1,152 @@
+#!/usr/bin/python3
+"""A small HTTP/1.1 server on 127.0.0.1 for the tests of tav-req's HTTP engine.
+
+Prints its port on the first line of standard output and serves until standard input closes
+(so it never outlives the test that started it) or it gets a signal.
+
+Paths:
+  /ok                200 "ok"
+  /basic             200 "user NAME" for a known Basic user name and password (--user, default
+                     tav-user:tav-secret); else 401 offering Negotiate and Basic (only Basic
+                     with ?offer=basic), with a body naming the Authorization header received,
+                     or "(none)"
+  /forbidden         403 "forbidden"
+  /echo-headers      200, the body is the request's header lines
+  /slow?ms=N         sleeps N milliseconds, then 200 "slow N"
+  /status/NNN        status NNN, body "status NNN" (empty where HTTP allows no body)
+  /bytes?n=N         200 with N bytes: byte i is i % 251
+  /redirect          302 to /ok, body "redirect"
+  /latin1            200 with bytes that are not UTF-8: b"caf\\xe9 \\xff"
+  /nobody            200 with an empty body
+  /wait?key=K        blocks until /release?key=K arrives (10 s at most, then 504)
+  /release?key=K     200 "released"
+  anything else      404 "not found"
+
+With --log FILE every request appends "start PATH" when it arrives and "end PATH" just before
+its answer is sent, so a test can see whether requests overlapped.
+"""
+
+import argparse
+import base64
+import http.server
+import sys
+import threading
+import time
+import urllib.parse
+
+NO_BODY_STATUSES = {204, 304} | set(range(100, 200))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"  # keep-alive, so a client may reuse its connection
+    disable_nagle_algorithm = True  # headers and body go out in two writes; don't delay the body
+
+    def log_message(self, format, *args):
+        pass  # the tests read the answers, not an access log
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query))
+        self.server.log_line("start " + self.path)
+        status, body, headers = self.route(url.path, query)
+        self.server.log_line("end " + self.path)
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        if status not in NO_BODY_STATUSES:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if status not in NO_BODY_STATUSES:
+            self.wfile.write(body)
+
+    def route(self, path, query):
+        if path == "/ok":
+            return 200, b"ok", []
+        if path == "/basic":
+            return self.basic(query.get("offer"))
+        if path == "/forbidden":
+            return 403, b"forbidden", []
+        if path == "/echo-headers":
+            return 200, str(self.headers).encode("latin-1"), []
+        if path == "/slow":
+            ms = int(query.get("ms", "0"))
+            time.sleep(ms / 1000)
+            return 200, f"slow {ms}".encode(), []
+        if path.startswith("/status/"):
+            status = int(path[len("/status/"):])
+            return status, f"status {status}".encode(), []
+        if path == "/bytes":
+            n = int(query.get("n", "0"))
+            return 200, bytes(i % 251 for i in range(n)), []
+        if path == "/redirect":
+            return 302, b"redirect", [("Location", "/ok")]
+        if path == "/latin1":
+            return 200, b"caf\xe9 \xff", []
+        if path == "/nobody":
+            return 200, b"", []
+        if path == "/wait":
+            released = self.server.gate(query.get("key", "")).wait(10)
+            return (200, b"waited", []) if released else (504, b"not released", [])
+        if path == "/release":
+            self.server.gate(query.get("key", "")).set()
+            return 200, b"released", []
+        return 404, b"not found", []
+
+    def basic(self, offer):
+        received = self.headers.get("Authorization")
+        if received and received.startswith("Basic "):
+            try:
+                pair = base64.b64decode(received[len("Basic "):]).decode()
+            except ValueError:
+                pair = ""
+            name, _, password = pair.partition(":")
+            if self.server.users.get(name) == password and name:
+                return 200, f"user {name}".encode(), []
+        challenges = [("WWW-Authenticate", 'Basic realm="tav"')]
+        if offer != "basic":
+            challenges.insert(0, ("WWW-Authenticate", "Negotiate"))
+        return 401, f"authorization: {received or '(none)'}".encode(), challenges
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self, users, log_path):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.users = users
+        self.log_path = log_path
+        self.lock = threading.Lock()
+        self.gates = {}
+
+    def log_line(self, text):
+        if self.log_path:
+            with self.lock, open(self.log_path, "a", encoding="utf-8") as log:
+                log.write(text + "\n")
+
+    def gate(self, key):
+        with self.lock:
+            return self.gates.setdefault(key, threading.Event())
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--log", help="file that receives the start and end lines")
+    parser.add_argument("--user", action="append", default=[], metavar="NAME:PASSWORD",
+                        help="a Basic user /basic accepts (repeatable)")
+    args = parser.parse_args()
+    pairs = args.user or ["tav-user:tav-secret"]
+    users = dict(pair.partition(":")[::2] for pair in pairs)
+
+    server = Server(users, args.log)
+    print(server.server_address[1], flush=True)
+
+    def stop_when_stdin_closes():
+        sys.stdin.buffer.read()
+        server.shutdown()
+
+    threading.Thread(target=stop_when_stdin_closes, daemon=True).start()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
