@@ -47,8 +47,8 @@ void checkEntry(const std::string& uuid, const CheckEntry& entry, const ReportCo
 bool checkBody(const std::string& uuid, const CheckEntry& entry, const ReportConfig& config) {
   if (!config.check_body) return true;
   const std::optional<MacLabel> subject = parseMacLabel(entry.subject_label);
-  const std::optional<MacLabel> object = subject ? parseMacLabel(entry.object_label) : std::nullopt;
-  if (!object) {
+  const std::optional<MacLabel> object = parseMacLabel(entry.object_label);
+  if (!subject || !object) {
     spdlog::debug("failed to check body for {}", uuid);
     return false;
   }

@@ -1,5 +1,7 @@
 #include "label_cache.h"
 
+#include <spdlog/spdlog.h>
+
 #include "mac_label.h"
 
 namespace tav_rep {
@@ -13,7 +15,10 @@ zeml_t* LabelCache::lookup(const std::string& text) {
   const std::optional<MacLabel> label = parseMacLabel(text);
   if (!label) return nullptr;
   zeml_t* handle = zeml_get_new_init_mac(label->level, 63, 0, label->categories, 0);
-  if (handle == nullptr) return nullptr;
+  if (handle == nullptr) {
+    spdlog::error("zeml_get_new_init_mac failed for mac label {}", text);
+    return nullptr;
+  }
   labels_.emplace(text, handle);
   return handle;
 }

@@ -18,7 +18,7 @@ class LabelCache {
   LabelCache& operator=(const LabelCache&) = delete;
 
   // True when a platform label for the text is in the cache afterwards. A text that is not a
-  // label, or for which the library gives no label, is not stored.
+  // label, or for which the library gives no label (logged at error level), is not stored.
   bool ensure(const std::string& text);
 
   // Whether the subject dominates `min` and is dominated by `max`; no value when a text is not

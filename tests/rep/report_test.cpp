@@ -1,0 +1,59 @@
+#include "report.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "log_lines.h"
+#include "test_support.h"
+
+using tav_rep::Report;
+using tav_rep_test::Lines;
+using tav_rep_test::LogLines;
+
+TEST(ReportTest, JsonHasTheSortedFailedListAndTheTotal) {
+  Report report;
+  report.total_count = 3;
+  report.failed_uuids = {"b"};
+  EXPECT_EQ(tav_rep::reportToJson(report).dump(2),
+            "{\n  \"failed_uuids\": [\n    \"b\"\n  ],\n  \"total_count\": 3\n}");
+
+  report.failed_uuids = {"a", "B", "", "\xc3\xa4"};
+  report.total_count = 18446744073709551615u;
+  EXPECT_EQ(tav_rep::reportToJson(report).dump(2),
+            "{\n  \"failed_uuids\": [\n    \"\",\n    \"B\",\n    \"a\",\n    \"\xc3\xa4\"\n  ],\n"
+            "  \"total_count\": 18446744073709551615\n}");
+
+  report.failed_uuids.clear();
+  EXPECT_EQ(tav_rep::reportToJson(report).dump(2),
+            "{\n  \"failed_uuids\": [],\n  \"total_count\": 18446744073709551615\n}");
+}
+
+TEST(ReportTest, WriteSavesTheWholeTextOrSaysWhyNot) {
+  LogLines log;
+  tav_test::TempDir dir;
+  Report report;
+  report.total_count = 1;
+  report.failed_uuids = {"\xc3\xa4"};
+  ASSERT_TRUE(tav_rep::writeReport(dir.path(), report));
+  EXPECT_EQ(tav_test::readFile(dir / "report.json"),
+            "{\n  \"failed_uuids\": [\n    \"\xc3\xa4\"\n  ],\n  \"total_count\": 1\n}");
+  const std::string path = (dir / "report.json").string();
+  EXPECT_EQ(log.take(), Lines{"info: saved result to " + path});
+
+  // A report.json that is a directory cannot be opened, even by root.
+  std::filesystem::remove(dir / "report.json");
+  std::filesystem::create_directory(dir / "report.json");
+  EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
+  EXPECT_EQ(log.take(), Lines{"error: failed to save file " + path + ": could not open file."});
+
+  // A full device takes the open but not the text.
+  std::filesystem::remove(dir / "report.json");
+  std::filesystem::create_symlink("/dev/full", dir / "report.json");
+  EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
+  EXPECT_EQ(log.take(), Lines{"error: failed to save file " + path + ": could not write file."});
+
+  EXPECT_FALSE(tav_rep::writeReport(dir / "missing", report));
+  EXPECT_EQ(log.take(), Lines{"error: failed to save file " +
+                              (dir / "missing/report.json").string() + ": could not open file."});
+}
