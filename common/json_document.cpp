@@ -16,6 +16,12 @@ std::string readWholeFile(const std::filesystem::path& path) {
 }
 
 nlohmann::json parseJsonText(const std::string& text) {
+  // The library takes a NUL byte for the end of the input and would ignore what follows it;
+  // no JSON text holds one, so it is an error where it stands.
+  if (const auto nul = text.find('\0'); nul != std::string::npos) {
+    throw nlohmann::json::parse_error::create(
+        101, nul + 1, "syntax error while parsing value - NUL byte in the input", nullptr);
+  }
   return nlohmann::json::parse(text, nullptr, true, false);
 }
 

@@ -15,7 +15,8 @@ namespace tav {
 // The whole content of the file; a file that cannot be opened reads as empty text.
 std::string readWholeFile(const std::filesystem::path& path);
 
-// One JSON document without comments; throws the library's parse error on anything else.
+// One JSON document without comments; throws the library's parse error on anything else,
+// a NUL byte included.
 nlohmann::json parseJsonText(const std::string& text);
 
 // Logs a JSON library failure at critical level with the prefix, its text, its id and, for a

@@ -81,6 +81,15 @@ TEST_F(JsonDocumentTest, TrailingDocumentAndCommentsAreParseErrors) {
       << logged[1];
 }
 
+TEST_F(JsonDocumentTest, NulByteIsAParseErrorWhereItStands) {
+  tav_test::writeFile(dir / "nul.json", std::string("[1]\0[2]", 7));
+  EXPECT_TRUE(readInts(dir / "nul.json").empty());
+  EXPECT_EQ(lines(), std::vector<std::string>{
+                         "critical: Failed to parse data: [json.exception.parse_error.101] parse "
+                         "error at byte 4: syntax error while parsing value - NUL byte in the "
+                         "input; exception id 101; byte position of error: 4"});
+}
+
 TEST_F(JsonDocumentTest, WrongShapeIsATypeErrorWithoutPosition) {
   tav_test::writeFile(dir / "object.json", R"({"a": 1})");
   EXPECT_TRUE(readInts(dir / "object.json").empty());
