@@ -1,9 +1,20 @@
 #!/bin/bash
-# Installs what is missing, builds with warnings as errors and runs every test.
+# Installs what is missing, checks the format, builds with warnings as errors and runs every
+# test; then builds again with AddressSanitizer and UndefinedBehaviorSanitizer and runs the
+# suite once more under them.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/scripts/install-deps.sh"
 "$here/scripts/format.sh" --check
-"$here/scripts/build.sh"
-cd "${TAV_BUILD_DIR:-$here/build}"
-ctest --output-on-failure -j"$(nproc)"
+
+build="${TAV_BUILD_DIR:-$here/build}"
+echo "== build and test: $build"
+TAV_BUILD_DIR="$build" "$here/scripts/build.sh" -DTAV_SANITIZE=OFF
+(cd "$build" && ctest --output-on-failure -j"$(nproc)")
+
+asan="${TAV_ASAN_BUILD_DIR:-$here/build-asan}"
+echo "== build and test under the sanitizers: $asan"
+TAV_BUILD_DIR="$asan" "$here/scripts/build.sh" -DTAV_SANITIZE=ON
+# The million-entry checker test is left to the plain build: under the sanitizers it takes
+# minutes and proves nothing more.
+(cd "$asan" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$(nproc)" -LE heavy)
