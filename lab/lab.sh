@@ -276,6 +276,7 @@ ScriptAlias /gss/cgi/pcaps "$PCAPS"
 <LocationMatch "^(/gss)?/cgi/pcaps\$">
   Require valid-user
   SetEnv KORVAL_STANDIN_CAPS "$CAPS_STANDIN"
+  SetEnv LD_LIBRARY_PATH "$DIR/cgi/lib"
 </LocationMatch>
 EOF
     fi
@@ -322,6 +323,22 @@ start_httpd() {
     stop_pidfile "$DIR/run/apache.pid"
   done
   die "apache2 does not start, see $DIR/logs/error.log"
+}
+
+# Serves a copy of the CGI program, with the libraries it loads from outside
+# the system's folders, from DIR/cgi: a build tree under a private home (a
+# checkout in root's 0700 /root) is out of the workers' reach.
+install_cgi() {
+  local lib
+  install -d "$DIR/cgi" "$DIR/cgi/lib"
+  install -m 0755 "$PCAPS" "$DIR/cgi/tav-pcaps"
+  while read -r lib; do
+    case $lib in
+      /lib/* | /lib64/* | /usr/lib/* | /usr/lib64/*) ;;
+      *) install -m 0644 "$lib" "$DIR/cgi/lib/" ;;
+    esac
+  done < <(ldd "$PCAPS" | awk '$2 == "=>" && $3 ~ /^\// { print $3 }')
+  PCAPS=$DIR/cgi/tav-pcaps
 }
 
 json_str_list() { local x list=""; for x in "$@"; do list+="${list:+, }\"$x\""; done; echo "[$list]"; }
@@ -402,6 +419,7 @@ lab_up() {
   setpriv --reuid=www-data --regid=www-data --clear-groups test -x "$DIR/www" ||
     die "www-data cannot reach $DIR: open the folders above it"
   if [[ -n $PCAPS ]]; then
+    install_cgi
     setpriv --reuid=www-data --regid=www-data --clear-groups test -x "$PCAPS" ||
       die "www-data cannot run $PCAPS"
   fi

@@ -80,6 +80,8 @@ finish() {
 }
 
 password_of() { local v=LAB_PASSWORD_$1; echo "${!v}"; }
+label_of() { local v=LAB_LABEL_$1; echo "${!v}"; }
+ccache_of() { local v=LAB_CCACHE_$1; echo "${!v}"; }
 
 # as_user USER CMD...: runs CMD as USER with the lab's krb5.conf and USER's
 # cache, unless KRB5CCNAME is already set for the call.
@@ -126,4 +128,65 @@ lab_processes() {
 listening() {  # listening PORT: prints the sockets bound to PORT, with owners
   [[ $1 =~ ^[0-9]+$ ]] || { echo "not a port: '$1'"; return; }
   ss -lntupH "sport = :$1"
+}
+
+# The tav programs under test: TAV_REQ and TAV_REP, else the build tree's;
+# skips when one is missing. Sets REQ and REP.
+require_tav() {
+  REQ=${TAV_REQ:-$REPO_ROOT/build/req/tav-req}
+  REP=${TAV_REP:-$REPO_ROOT/build/rep/tav-rep}
+  [[ -x $REQ ]] || skip "no tav-req at $REQ: set TAV_REQ or build it"
+  [[ -x $REP ]] || skip "no tav-rep at $REP: set TAV_REP or build it"
+}
+
+# run_req TASKS: runs tav-req on TASKS in a fresh folder (REQ_DIR) and checks
+# its exit status; the answers are in $REQ_DIR/out/responses.json. The
+# children write logs and answers as the task users, hence mode 1777.
+run_req() {
+  new_tmp
+  REQ_DIR=$NEW_TMP
+  install -d -m 1777 "$REQ_DIR/logs" "$REQ_DIR/out"
+  "$REQ" -d "$REQ_DIR/logs" -t "$1" -o "$REQ_DIR/out" >"$REQ_DIR/req.stdout" 2>&1
+  check "$?" 0 "exit status of tav-req on $1"
+}
+
+# response UUID code|body: prints a field of UUID's answer in the last
+# run_req's responses.json, or "missing" when there is no such answer.
+response() {
+  "$PY" - "$REQ_DIR/out/responses.json" "$1" "$2" <<'PYEOF'
+import json, sys
+try:
+    answers = json.load(open(sys.argv[1]))
+except (OSError, ValueError) as e:
+    sys.stdout.write(f"missing ({e})")
+    sys.exit()
+found = [a for a in answers if isinstance(a, dict) and a.get("uuid") == sys.argv[2]]
+sys.stdout.write(str(found[0].get(sys.argv[3], "missing")) if len(found) == 1 else
+                 f"missing ({len(found)} answers)")
+PYEOF
+}
+
+# run_rep METADATA CONFIG: runs tav-rep on the last run_req's answers in a
+# fresh folder (REP_DIR) and checks its exit status; the report is
+# $REP_DIR/out/report.json.
+run_rep() {
+  new_tmp
+  REP_DIR=$NEW_TMP
+  mkdir "$REP_DIR/logs" "$REP_DIR/out"
+  "$REP" -d "$REP_DIR/logs" -m "$1" -r "$REQ_DIR/out/responses.json" -c "$2" \
+    -o "$REP_DIR/out" >"$REP_DIR/rep.stdout" 2>&1
+  check "$?" 0 "exit status of tav-rep on $1"
+}
+
+# check_file FILE EXPECTED WHAT: FILE holds exactly EXPECTED, byte for byte.
+check_file() {
+  local want
+  new_tmp
+  want=$NEW_TMP/expected
+  printf '%s' "$2" >"$want"
+  if ! cmp -s "$want" "$1"; then
+    echo "FAIL: $3: $1 differs from the expected bytes (< got, > want):" >&2
+    diff "$1" "$want" >&2
+    FAILS=$((FAILS + 1))
+  fi
 }

@@ -9,7 +9,8 @@ pcaps=$(find_pcaps)
 [[ -n $pcaps ]] || skip "no tav-pcaps: set TAV_PCAPS or build it"
 lab_up TAV_PCAPS="$pcaps"
 
-check "$LAB_PCAPS" "$(realpath "$pcaps")" "LAB_PCAPS in lab.env"
+check "$LAB_PCAPS" "$LAB_DIR/cgi/tav-pcaps" "LAB_PCAPS in lab.env"
+cmp -s "$LAB_PCAPS" "$pcaps" || check "a different file" "a copy of $pcaps" "served program"
 basic_get daemon "$(password_of daemon)" /cgi/pcaps
 check "$CODE" 200 "daemon on /cgi/pcaps"
 check_contains "$BODY" $'<pre>\nRemote user: daemon\n' "Basic page"
