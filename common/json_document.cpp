@@ -15,14 +15,15 @@ std::string readWholeFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-nlohmann::json parseJsonText(const std::string& text) {
+nlohmann::json parseJsonText(const std::string& text,
+                             const nlohmann::json::parser_callback_t& callback) {
   // The library takes a NUL byte for the end of the input and would ignore what follows it;
   // no JSON text holds one, so it is an error where it stands.
   if (const auto nul = text.find('\0'); nul != std::string::npos) {
     throw nlohmann::json::parse_error::create(
         101, nul + 1, "syntax error while parsing value - NUL byte in the input", nullptr);
   }
-  return nlohmann::json::parse(text, nullptr, true, false);
+  return nlohmann::json::parse(text, callback, true, false);
 }
 
 void logJsonFailure(std::string_view prefix, const nlohmann::json::exception& error) {

@@ -16,8 +16,10 @@ namespace tav {
 std::string readWholeFile(const std::filesystem::path& path);
 
 // One JSON document without comments; throws the library's parse error on anything else,
-// a NUL byte included.
-nlohmann::json parseJsonText(const std::string& text);
+// a NUL byte included. The callback, when given, sees every value as the library's parser
+// callback does and may drop it.
+nlohmann::json parseJsonText(const std::string& text,
+                             const nlohmann::json::parser_callback_t& callback = nullptr);
 
 // Logs a JSON library failure at critical level with the prefix, its text, its id and, for a
 // parse error, the byte position.

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
+#include <exception>
 
 #include "json_document.h"
 #include "json_fields.h"
@@ -13,37 +13,60 @@ using nlohmann::json;
 
 namespace {
 
-// The entries of a top-level value: the elements of an array, the member values of an object,
-// nothing for null, the value itself otherwise. The library's own iteration does exactly this.
-std::size_t entryCount(const json& document) {
-  return document.is_null() ? 0 : (document.is_structured() ? document.size() : 1);
+using TakeEntry = void (*)(json& entry, CheckTable& table);
+
+void takeMetadataEntry(json& entry, CheckTable& table) {
+  std::string uuid = takeString(entryMember(entry, "uuid"));
+  std::string objectLabel = takeString(entryMember(entry, "object_label"));
+  std::string subjectLabel = takeString(entryMember(entry, "subject_label"));
+  std::string minLabel = takeString(entryMember(entry, "min_mac_label"));
+  std::string maxLabel = takeString(entryMember(entry, "max_mac_label"));
+  const bool expectIgnore = entryMember(entry, "expect_ignore_mac_label").get<bool>();
+  CheckEntry& target = table[std::move(uuid)];
+  target.object_label = std::move(objectLabel);
+  target.subject_label = std::move(subjectLabel);
+  target.min_mac_label = std::move(minLabel);
+  target.max_mac_label = std::move(maxLabel);
+  target.expect_ignore_mac_label = expectIgnore;
 }
 
-void takeMetadata(json& document, CheckTable& table) {
-  for (json& entry : document) {
-    std::string uuid = takeString(entryMember(entry, "uuid"));
-    std::string objectLabel = takeString(entryMember(entry, "object_label"));
-    std::string subjectLabel = takeString(entryMember(entry, "subject_label"));
-    std::string minLabel = takeString(entryMember(entry, "min_mac_label"));
-    std::string maxLabel = takeString(entryMember(entry, "max_mac_label"));
-    const bool expectIgnore = entryMember(entry, "expect_ignore_mac_label").get<bool>();
-    CheckEntry& target = table[std::move(uuid)];
-    target.object_label = std::move(objectLabel);
-    target.subject_label = std::move(subjectLabel);
-    target.min_mac_label = std::move(minLabel);
-    target.max_mac_label = std::move(maxLabel);
-    target.expect_ignore_mac_label = expectIgnore;
-  }
+void takeResponseEntry(json& entry, CheckTable& table) {
+  std::string uuid = takeString(entryMember(entry, "uuid"));
+  const std::int64_t code = toCode(entryMember(entry, "code"));
+  std::string body = takeString(entryMember(entry, "body"));
+  CheckEntry& target = table[std::move(uuid)];
+  target.code = code;
+  target.body = std::move(body);
 }
 
-void takeResponses(json& document, CheckTable& table) {
-  for (json& entry : document) {
-    std::string uuid = takeString(entryMember(entry, "uuid"));
-    const std::int64_t code = toCode(entryMember(entry, "code"));
-    std::string body = takeString(entryMember(entry, "body"));
-    CheckEntry& target = table[std::move(uuid)];
-    target.code = code;
-    target.body = std::move(body);
+// Parses one data file and takes over its entries in file order: the elements of a top-level
+// array as the parser completes each one, which is then dropped, so the whole tree of a large
+// file never exists at once; the member values of an object, nothing for null, the value
+// itself otherwise. The first conversion failure stops the taking but not the parsing and is
+// kept in `failure`: a parse error, of this file or the next, is still the one reported.
+void takeEntries(const std::filesystem::path& path, TakeEntry take, CheckTable& table,
+                 std::exception_ptr& failure) {
+  const auto takeOne = [&](json& entry) {
+    if (failure) return;
+    try {
+      take(entry, table);
+    } catch (const json::exception&) {
+      failure = std::current_exception();
+    }
+  };
+  bool streamed = false;
+  json document = tav::parseJsonText(
+      tav::readWholeFile(path), [&](int depth, json::parse_event_t event, json& parsed) {
+        if (depth == 0 && event == json::parse_event_t::array_start) streamed = true;
+        if (!streamed || depth != 1 || event == json::parse_event_t::object_start ||
+            event == json::parse_event_t::array_start || event == json::parse_event_t::key) {
+          return true;
+        }
+        takeOne(parsed);
+        return false;
+      });
+  if (!streamed) {
+    for (json& entry : document) takeOne(entry);
   }
 }
 
@@ -53,13 +76,10 @@ CheckTable loadData(const std::filesystem::path& metadataPath,
                     const std::filesystem::path& responsesPath) {
   CheckTable table;
   try {
-    json metadata = tav::parseJsonText(tav::readWholeFile(metadataPath));
-    json responses = tav::parseJsonText(tav::readWholeFile(responsesPath));
-    // Usually both files name the same requests, so the larger one sizes the table.
-    table.reserve(std::max(entryCount(metadata), entryCount(responses)));
-    takeMetadata(metadata, table);
-    metadata = nullptr;
-    takeResponses(responses, table);
+    std::exception_ptr failure;
+    takeEntries(metadataPath, takeMetadataEntry, table, failure);
+    takeEntries(responsesPath, takeResponseEntry, table, failure);
+    if (failure) std::rethrow_exception(failure);
   } catch (const json::exception& error) {
     tav::logJsonFailure("Failed to parse data", error);
     return {};

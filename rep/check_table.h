@@ -20,9 +20,10 @@ struct CheckEntry {
 
 using CheckTable = std::unordered_map<std::string, CheckEntry>;
 
-// Parses both files, then takes over the metadata entries and after them the responses, each
-// in file order; a later entry with the same identifier overwrites the fields its file gives.
-// Empty when either file cannot be used; the reason is logged at critical level.
+// Takes over the metadata entries and after them the responses, each in file order; a later
+// entry with the same identifier overwrites the fields its file gives. Empty when either file
+// cannot be used; the reason is logged at critical level, a parse error of either file before
+// any entry's conversion failure.
 CheckTable loadData(const std::filesystem::path& metadataPath,
                     const std::filesystem::path& responsesPath);
 

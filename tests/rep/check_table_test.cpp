@@ -228,3 +228,23 @@ TEST_F(CheckTableTest, BothFilesAreParsedBeforeAnyEntryIsTakenOver) {
                   "line 1, column 1: syntax error while parsing value - unexpected end of input; "
                   "expected '[', '{', or a literal; exception id 101; byte position of error: 1"});
 }
+
+TEST_F(CheckTableTest, AParseErrorLaterInAFileStillComesBeforeAnEarlierBadEntry) {
+  // The entries of a top-level array are taken while the file is parsed; the bad first entry
+  // must not hide the syntax error after it, in the same file or in the next.
+  EXPECT_TRUE(load(std::string(R"([{"uuid": "a"}, {"uuid": "b"} x])"), "[]").empty());
+  EXPECT_EQ(log.take(),
+            Lines{"critical: Failed to parse data: [json.exception.parse_error.101] parse error at "
+                  "line 1, column 31: syntax error while parsing array - invalid literal; last "
+                  "read: '\"b\"} x'; expected ']'; exception id 101; byte position of error: 31"});
+  EXPECT_TRUE(load(json{{{"uuid", "a"}}}.dump(), std::string("[{}")).empty());
+  EXPECT_EQ(log.take(),
+            Lines{"critical: Failed to parse data: [json.exception.parse_error.101] parse error at "
+                  "line 1, column 4: syntax error while parsing array - unexpected end of input; "
+                  "expected ']'; exception id 101; byte position of error: 4"});
+  // Without a parse error the first bad entry, metadata before responses, is the one reported.
+  EXPECT_TRUE(load(json{{{"uuid", "a"}}, {{"x", 1}}}, json{{{"code", 200}}}).empty());
+  EXPECT_EQ(log.take(), Lines{failure("[json.exception.out_of_range.403] key 'object_label' not "
+                                      "found",
+                                      403)});
+}
