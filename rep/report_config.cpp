@@ -19,11 +19,15 @@ std::optional<ReportConfig> toReportConfig(const nlohmann::json& document) {
   return config;
 }
 
-// Whether fmt takes the template does not depend on the label values, so formatting it once
-// with zeros finds every template the body check could not format.
+// fmt rejects a template for some label values only where a width comes from an argument: the
+// value must fit an int, and it sets the text's size. Formatting with zeros and with the largest
+// labels finds every template the body check could not format, and every width taken from a
+// category mask, which could ask for gigabytes; a width from a level stays below 256.
 bool bodyTemplateFormats(const std::string& bodyTemplate) {
   try {
     formatBodyTemplate(bodyTemplate, MacLabel{}, MacLabel{});
+    const MacLabel largest{0xff, 0xffffffff};
+    formatBodyTemplate(bodyTemplate, largest, largest);
   } catch (const fmt::format_error& error) {
     spdlog::critical("Failed to parse config: body_template \"{}\" cannot be formatted: {}",
                      bodyTemplate, error.what());

@@ -20,7 +20,8 @@ struct ReportConfig {
 };
 
 // Reads the configuration file. No value when it cannot be used: a JSON failure, or a body
-// template that fmt rejects while `check_body` is set; the reason is logged at critical level.
+// template that fmt rejects for some labels while `check_body` is set; the reason is logged at
+// critical level.
 std::optional<ReportConfig> loadConfig(const std::filesystem::path& path);
 
 // Formats the body template with the named arguments subj_mac_lev, subj_mac_cat, obj_mac_lev
