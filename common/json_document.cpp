@@ -2,17 +2,26 @@
 
 #include <spdlog/spdlog.h>
 
+#include <array>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace tav {
 
 std::string readWholeFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text;
+  // Sized up front, a large file takes its own size in memory once instead of a growing
+  // buffer and a copy of it; a file without a size (a pipe, /proc) just grows the text.
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error) text.reserve(static_cast<std::size_t>(size));
+  std::array<char, 65536> chunk;
+  while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
+    text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  return text;
 }
 
 nlohmann::json parseJsonText(const std::string& text,

@@ -157,3 +157,19 @@ TEST_F(JsonDocumentTest, FullDiskIsNotReportedAsSaved) {
                          "error: failed to save file /dev/full: could not write file.",
                          "error: failed to save file /dev/full: could not write file."}));
 }
+
+TEST(ReadWholeFileTest, ReadsEveryByteOfAnyKindOfFile) {
+  TempDir dir;
+  // Larger than one read chunk, with a NUL byte and a byte that is not UTF-8.
+  std::string big(200000, 'x');
+  big[70000] = '\0';
+  big[140000] = '\xff';
+  tav_test::writeFile(dir / "big", big);
+  EXPECT_EQ(tav::readWholeFile(dir / "big"), big);
+  tav_test::writeFile(dir / "empty", "");
+  EXPECT_EQ(tav::readWholeFile(dir / "empty"), "");
+  // Missing, a folder, no size of its own: empty, empty, the text it gives.
+  EXPECT_EQ(tav::readWholeFile(dir / "missing"), "");
+  EXPECT_EQ(tav::readWholeFile(dir.path()), "");
+  EXPECT_FALSE(tav::readWholeFile("/proc/self/status").empty());
+}
