@@ -5,9 +5,9 @@
 #   bench/run.sh [seq] [fanout] [checker]     (all three when none is named)
 #
 # Env: BENCH_REPEAT (5), BENCH_N (1000), BENCH_TASKS (50), BENCH_TASK_REQUESTS (100),
-# BENCH_SCALES ("10000 100000 1000000"), BENCH_BUILD_DIR (build-bench), TAV_REQ, TAV_REP,
-# TAV_PARSE_ONLY (prebuilt programs; otherwise the script builds them), BENCH_KEEP=1 (keep the
-# work folder). See bench/README.md.
+# BENCH_SCALES ("10000 100000 1000000"), BENCH_MPM (worker, event or prefork), BENCH_BUILD_DIR
+# (build-bench), TAV_REQ, TAV_REP, TAV_PARSE_ONLY, TAV_LIBCURL_LOOP (prebuilt programs; otherwise
+# the script builds them), BENCH_KEEP=1 (keep the work folder). See bench/README.md.
 set -euo pipefail
 umask 022
 
@@ -20,6 +20,7 @@ TASKS=${BENCH_TASKS:-50}
 TASK_REQUESTS=${BENCH_TASK_REQUESTS:-100}
 SCALES=${BENCH_SCALES:-"10000 100000 1000000"}
 BUILD_DIR=${BENCH_BUILD_DIR:-$ROOT/build-bench}
+MPM=${BENCH_MPM:-worker}
 # System users that exist on every Debian; the fan-out cycles through them.
 USERS=(nobody daemon bin sys)
 SEQ_USER=daemon
@@ -34,6 +35,7 @@ for s in "${SECTIONS[@]}"; do
   [[ $s == seq || $s == fanout || $s == checker ]] || die "unknown section '$s' (seq, fanout, checker)"
 done
 wants() { local s; for s in "${SECTIONS[@]}"; do [[ $s == "$1" ]] && return 0; done; return 1; }
+[[ $MPM == worker || $MPM == event || $MPM == prefork ]] || die "BENCH_MPM must be worker, event or prefork"
 for v in REPEAT N TASKS TASK_REQUESTS; do
   [[ ${!v} =~ ^[1-9][0-9]*$ ]] || die "$v must be a positive integer"
 done
@@ -64,6 +66,7 @@ build_programs() {
   [[ -n ${TAV_REQ:-} ]] || targets+=(tav-req)
   [[ -n ${TAV_REP:-} ]] || targets+=(tav-rep)
   [[ -n ${TAV_PARSE_ONLY:-} ]] || targets+=(tav-bench-parse-only)
+  [[ -n ${TAV_LIBCURL_LOOP:-} ]] || targets+=(tav-bench-libcurl-loop)
   if ((${#targets[@]})); then
     note "building ${targets[*]} in $BUILD_DIR (Release)"
     cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DTAV_BUILD_BENCH=ON \
@@ -74,8 +77,9 @@ build_programs() {
   REQ=${TAV_REQ:-$BUILD_DIR/req/tav-req}
   REP=${TAV_REP:-$BUILD_DIR/rep/tav-rep}
   PARSE_ONLY=${TAV_PARSE_ONLY:-$BUILD_DIR/bench/tav-bench-parse-only}
+  LIBCURL_LOOP=${TAV_LIBCURL_LOOP:-$BUILD_DIR/bench/tav-bench-libcurl-loop}
   local p
-  for p in "$REQ" "$REP" "$PARSE_ONLY"; do [[ -x $p ]] || die "missing program $p"; done
+  for p in "$REQ" "$REP" "$PARSE_ONLY" "$LIBCURL_LOOP"; do [[ -x $p ]] || die "missing program $p"; done
 }
 
 # ---------------------------------------------------------------- work folder and server
@@ -120,6 +124,17 @@ free_port() {
 
 random_hex() { od -An -N"$1" -tx1 /dev/urandom | tr -d ' \n'; }
 
+# Every fan-out connection is served at once from the start; one connection serves a client.
+mpm_config() {
+  if [[ $MPM == prefork ]]; then
+    printf '%s\n' "StartServers 64" "MinSpareServers 64" "MaxSpareServers 128" \
+      "ServerLimit 256" "MaxRequestWorkers 256"
+  else
+    printf '%s\n' "StartServers 2" "ServerLimit 4" "ThreadsPerChild 64" \
+      "MaxRequestWorkers 256" "MinSpareThreads 64" "MaxSpareThreads 256"
+  fi
+}
+
 declare -A PASSWORD
 start_server() {
   local d=$WORK/httpd u i
@@ -146,19 +161,13 @@ PidFile "$d/run/httpd.pid"
 DefaultRuntimeDir "$d/run"
 ErrorLog "$d/logs/error.log"
 LogLevel warn
-LoadModule mpm_event_module /usr/lib/apache2/modules/mod_mpm_event.so
+LoadModule mpm_${MPM}_module /usr/lib/apache2/modules/mod_mpm_$MPM.so
 LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so
 LoadModule authz_user_module /usr/lib/apache2/modules/mod_authz_user.so
 LoadModule authn_core_module /usr/lib/apache2/modules/mod_authn_core.so
 LoadModule authn_file_module /usr/lib/apache2/modules/mod_authn_file.so
 LoadModule auth_basic_module /usr/lib/apache2/modules/mod_auth_basic.so
-# Threads for every fan-out connection at once; one connection serves a whole client.
-StartServers 2
-ServerLimit 4
-ThreadsPerChild 64
-MaxRequestWorkers 256
-MinSpareThreads 64
-MaxSpareThreads 256
+$(mpm_config)
 KeepAlive On
 MaxKeepAliveRequests 0
 KeepAliveTimeout 30
@@ -307,6 +316,20 @@ run_curl() {  # run_curl KEY CONFIG USER:PASSWORD|- EXPECTED
   [[ $ok == "$4" ]] || die "curl: $ok answers of 200, want $4"
 }
 
+run_libcurl_loop() {  # run_libcurl_loop KEY URL USER:PASSWORD|- COUNT
+  local t0 t1 out auth=()
+  [[ $3 == - ]] || auth=("${3%%:*}" "${3#*:}")
+  out=$WORK/libcurl.out
+  t0=$(now_ns)
+  "$LIBCURL_LOOP" "$2" "$4" "${auth[@]}" >"$out" || die "libcurl loop failed: $(cat "$out")"
+  t1=$(now_ns)
+  record "$1" "$((t1 - t0))"
+  local ns ok
+  read -r ns ok <"$out"
+  [[ $ok == "$4" ]] || die "libcurl loop: $ok answers of 200, want $4"
+  record "$1.self" "$ns"
+}
+
 run_ab() {  # run_ab KEY URL USER:PASSWORD|- COUNT
   local t0 t1 out auth=()
   [[ $3 == - ]] || auth=(-A "$3")
@@ -325,7 +348,7 @@ run_ab() {  # run_ab KEY URL USER:PASSWORD|- COUNT
 # ---------------------------------------------------------------- 1. sequential
 
 bench_seq() {
-  local mode path auth ab_auth r tasks conf
+  local mode path auth r tasks conf
   for mode in auth noauth; do
     if [[ $mode == auth ]]; then
       path=/auth/small.html auth="$SEQ_USER:${PASSWORD[$SEQ_USER]}"
@@ -336,8 +359,7 @@ bench_seq() {
     conf=$WORK/seq-$mode-curl.conf
     tasks_json "$tasks" "$path" 1 "$N"
     curl_config "$conf" "$BASE$path" "$N"
-    ab_auth=$auth
-    note "sequential, $mode: $REPEAT rounds of tav-req, curl and ab, $N requests each"
+    note "sequential, $mode: $REPEAT rounds of tav-req, curl, a libcurl loop and ab, $N requests each"
     for ((r = 0; r < REPEAT; r++)); do
       log_mark
       run_tav "seq.$mode.tav" "$tasks" "$N"
@@ -348,7 +370,10 @@ bench_seq() {
       run_curl "seq.$mode.curl" "$conf" "$auth" "$N"
       check_log "curl" "$N" 1
       log_mark
-      run_ab "seq.$mode.ab" "$BASE$path" "$ab_auth" "$N"
+      run_libcurl_loop "seq.$mode.libcurl" "$BASE$path" "$auth" "$N"
+      check_log "libcurl loop" "$N" 1
+      log_mark
+      run_ab "seq.$mode.ab" "$BASE$path" "$auth" "$N"
       check_log "ab" "$N" 1
     done
   done
@@ -431,6 +456,9 @@ if wants seq; then bench_seq; load_note "after sequential"; fi
 if wants fanout; then bench_fanout; load_note "after fan-out"; fi
 stop_server
 if wants checker; then bench_checker; load_note "after checker"; fi
+echo "Versions: $(curl --version | head -1 | cut -d' ' -f1-3);" \
+  "$(ab -V | awk '/^This is ApacheBench/ {print "ab", $5}' | tr -d ',');" \
+  "$("$APACHE" -v | awk -F': ' '/^Server version/ {print $2}') with the $MPM MPM"
 echo "Machine: $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)," \
   "$(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 2^20}' /proc/meminfo), kernel $(uname -r)"
 echo "Load average (1, 5, 15 min) while the benchmark ran:"

@@ -41,7 +41,10 @@ def sequential(values, n):
               f"{len(values[key + '.tav'])} rounds")
         print(f"  {'client':34} {'ms':>22} {'us/request':>22} {'requests/s':>10}")
         rows = [("tav-req whole run", f"{key}.tav"), ("tav-req in-child loop", f"{key}.tav.loop"),
-                ("curl, one invocation", f"{key}.curl"), ("ab -c 1 -k, whole process", f"{key}.ab"),
+                ("curl, one invocation", f"{key}.curl"),
+                ("libcurl loop, whole process", f"{key}.libcurl"),
+                ("libcurl loop, its own clock", f"{key}.libcurl.self"),
+                ("ab -c 1 -k, whole process", f"{key}.ab"),
                 ("ab -c 1 -k, its own clock", f"{key}.ab.self")]
         for label, k in rows:
             xs = values[k]
@@ -58,6 +61,10 @@ def sequential(values, n):
               f"{verdict(med[key + '.tav'] / med[key + '.ab'], 1.5)}")
         print(f"    tav/ab, in-child loop vs ab's own clock: "
               f"{verdict(med[key + '.tav.loop'] / med[key + '.ab.self'], 1.5)}")
+        print(f"    tav in-child loop / libcurl loop:        "
+              f"{med[key + '.tav.loop'] / med[key + '.libcurl.self']:.2f} (what tav adds to libcurl)")
+        print(f"    libcurl loop / ab, own clocks:           "
+              f"{med[key + '.libcurl.self'] / med[key + '.ab.self']:.2f} (libcurl's own cost)")
 
 
 def fanout(values, tasks, task_requests):
