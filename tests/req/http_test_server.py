@@ -20,6 +20,11 @@ Paths:
   /nobody            200 with an empty body
   /wait?key=K        blocks until /release?key=K arrives (10 s at most, then 504)
   /release?key=K     200 "released"
+  /large?n=N         200 with N bytes streamed: byte i is "abc...z"[i % 26]
+  /reset?n=N         promises 2N+1 bytes, sends the first N of /large's, then resets the connection
+  /cut?n=N           the same, but closes the connection in order (FIN) instead of resetting it
+  /peer              200 "peer PORT" with the client's port; ?close=1 then closes the connection
+                     although the answer kept it alive (no "Connection: close")
   anything else      404 "not found"
 
 With --log FILE every request appends "start PATH" when it arrives and "end PATH" just before
@@ -29,12 +34,17 @@ its answer is sent, so a test can see whether requests overlapped.
 import argparse
 import base64
 import http.server
+import os
+import socket
+import struct
 import sys
 import threading
 import time
 import urllib.parse
 
 NO_BODY_STATUSES = {204, 304} | set(range(100, 200))
+LETTERS = b"abcdefghijklmnopqrstuvwxyz"
+LETTER_BLOCK = LETTERS * 40960  # about 1 MB; a whole number of alphabets, so blocks chain up
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -48,6 +58,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
         self.server.log_line("start " + self.path)
+        if url.path in ("/large", "/reset", "/cut"):
+            self.server.log_line("end " + self.path)
+            self.stream(url.path, int(query.get("n", "0")))
+            return
+        if url.path == "/peer":
+            # The answer says nothing of closing; the server just does.
+            self.close_connection = query.get("close") == "1"
         status, body, headers = self.route(url.path, query)
         self.server.log_line("end " + self.path)
         self.send_response(status)
@@ -58,6 +75,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if status not in NO_BODY_STATUSES:
             self.wfile.write(body)
+
+    def stream(self, path, n):
+        broken = path != "/large"
+        self.send_response(200)
+        self.send_header("Content-Length", str(2 * n + 1 if broken else n))
+        self.end_headers()
+        for start in range(0, n, len(LETTER_BLOCK)):
+            self.wfile.write(LETTER_BLOCK[: min(len(LETTER_BLOCK), n - start)])
+        self.close_connection = broken
+        if path == "/reset":
+            # A zero linger time makes the close send RST; detaching skips the orderly shutdown.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            os.close(self.connection.detach())
 
     def route(self, path, query):
         if path == "/ok":
@@ -90,6 +120,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/release":
             self.server.gate(query.get("key", "")).set()
             return 200, b"released", []
+        if path == "/peer":
+            return 200, f"peer {self.client_address[1]}".encode(), []
         return 404, b"not found", []
 
     def basic(self, offer):
@@ -110,6 +142,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
+    request_queue_size = 512  # hundreds of children may connect at once
 
     def __init__(self, users, log_path):
         super().__init__(("127.0.0.1", 0), Handler)
