@@ -1,0 +1,39 @@
+// Both label text parsers on arbitrary text: the tasks file's and the checker's must agree on
+// every text, and a text the checker parses becomes a platform label that dominates itself.
+#include <optional>
+#include <string>
+
+#include "fuzz_support.h"
+#include "label_cache.h"
+#include "mac_label.h"
+#include "task.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  tav_fuzz::silenceLogging();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const std::optional<tav_rep::MacLabel> checker = tav_rep::parseMacLabel(text);
+  std::optional<tav_req::MacLabelValue> runner;
+  try {
+    runner = tav_req::parseMacLabel(text);
+  } catch (const tav_req::BadMacLabel& error) {
+    if (error.label() != text) tav_fuzz::fail("the error names another label");
+  }
+  if (checker.has_value() != runner.has_value()) tav_fuzz::fail("the parsers disagree");
+  if (checker && (checker->level != runner->level || checker->categories != runner->categories)) {
+    tav_fuzz::fail("the parsers give different values");
+  }
+
+  tav_rep::LabelCache cache;
+  if (cache.ensure(text) != checker.has_value()) tav_fuzz::fail("ensure disagrees with parse");
+  const std::optional<bool> inRange = cache.validate(text, text, text);
+  const std::optional<bool> permitted = cache.check(text, text);
+  if (checker && (inRange != true || permitted != true)) {
+    tav_fuzz::fail("a label does not dominate itself");
+  }
+  if (!checker && (inRange || permitted)) tav_fuzz::fail("an answer for a text that is no label");
+  return 0;
+}
