@@ -86,6 +86,8 @@ std::optional<ProcStatus> procStatus(pid_t pid) {
     if (key == "Uid") status.uids = numbers(value);
     if (key == "Gid") status.gids = numbers(value);
     if (key == "Groups") status.groups = numbers(value);
+    if (key == "CapEff") status.capEffective = value;
+    if (key == "CapPrm") status.capPermitted = value;
   }
   return status;
 }

@@ -45,6 +45,8 @@ struct ProcStatus {
   std::vector<long> uids;  // real, effective, saved, file system
   std::vector<long> gids;
   std::vector<long> groups;
+  std::string capEffective;  // hexadecimal, as /proc writes it
+  std::string capPermitted;
 };
 std::optional<ProcStatus> procStatus(pid_t pid);
 // Every process whose parent is `parent`.
