@@ -64,8 +64,8 @@ TEST_F(BadInputTest, EmptyAndBinaryFilesAreParseErrors) {
                   .empty());
   EXPECT_EQ(log.take(),
             Lines{"critical: Failed to parse data: [json.exception.parse_error.101] parse error at "
-                  "line 1, column 1: syntax error while parsing value - invalid literal; last "
-                  "read: '\x7f'; exception id 101; byte position of error: 1"});
+                  "byte 8: syntax error while parsing value - NUL byte in the input; exception "
+                  "id 101; byte position of error: 8"});
 
   // Bytes that are not UTF-8 inside a string.
   EXPECT_TRUE(loadData(kMetadata, "[{\"uuid\": \"\xff\xfe\"}]").empty());
@@ -75,13 +75,12 @@ TEST_F(BadInputTest, EmptyAndBinaryFilesAreParseErrors) {
                   "ill-formed UTF-8 byte; last read: '\"\xff'; exception id 101; byte position "
                   "of error: 12"});
 
-  // The parser takes a NUL byte for the end of the input.
+  // A NUL byte is an error where it stands, not the end of the input.
   EXPECT_FALSE(loadConfig(std::string("\0{}", 3)).has_value());
   EXPECT_EQ(log.take(),
             Lines{"critical: Failed to parse config: [json.exception.parse_error.101] parse error "
-                  "at line 1, column 1: syntax error while parsing value - unexpected end of "
-                  "input; expected '[', '{', or a literal; exception id 101; byte position of "
-                  "error: 1"});
+                  "at byte 1: syntax error while parsing value - NUL byte in the input; "
+                  "exception id 101; byte position of error: 1"});
 }
 
 TEST_F(BadInputTest, HugeFilesLoadCompletely) {
