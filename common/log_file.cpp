@@ -5,6 +5,7 @@
 #include <spdlog/spdlog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
@@ -39,10 +40,20 @@ bool openChildLog(const std::string& logDir, spdlog::level::level_enum level,
     logger->flush_on(spdlog::level::err);
     spdlog::set_default_logger(std::move(logger));
   } catch (const std::exception& error) {
-    std::cerr << "Error: failed to create the child log: " << error.what() << std::endl;
+    writeErrorLine(fmt::format("failed to create the child log: {}", error.what()));
     return false;
   }
   return true;
+}
+
+void writeErrorLine(const std::string& text) {
+  const std::string line = "Error: " + text + "\n";
+  for (std::size_t done = 0; done < line.size();) {
+    const ssize_t written = write(STDERR_FILENO, line.data() + done, line.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    done += static_cast<std::size_t>(written);
+  }
 }
 
 void exitChild(int status) {

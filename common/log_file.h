@@ -25,6 +25,10 @@ std::string childLogPath(const std::string& logDir, int pid, const std::string& 
 bool openChildLog(const std::string& logDir, spdlog::level::level_enum level,
                   const std::string& userName, std::uint8_t macLevel, std::uint32_t macCategories);
 
+// Writes "Error: {text}" and a line feed to standard error in one write, so that the lines of
+// children failing at the same moment never mix on the standard error they share.
+void writeErrorLine(const std::string& text);
+
 // Flushes the default logger and ends the process at once, without exit handlers.
 [[noreturn]] void exitChild(int status);
 

@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstring>
 #include <exception>
-#include <iostream>
 #include <memory>
 
 #include "identity_switch.h"
@@ -40,7 +39,7 @@ void reportChildException(bool logOpen, const char* what) {
   if (logOpen) {
     spdlog::error("child ended by an exception: {}", what);
   } else {
-    std::cerr << "Error: child ended by an exception: " << what << std::endl;
+    tav::writeErrorLine(std::string("child ended by an exception: ") + what);
   }
 }
 
@@ -67,7 +66,7 @@ void ChildProcess::runChild(const ChildUser& user, const std::function<bool()>& 
     zem_release();
     abandonInheritedLogger();
     if (closeInheritedDescriptors() != 0) {
-      std::cerr << "Error: close_range failed: " << std::strerror(errno) << std::endl;
+      tav::writeErrorLine(std::string("close_range failed: ") + std::strerror(errno));
       tav::exitChild(1);
     }
     if (!tav::openChildLog(logDir_, logLevel_, user.name, user.macLevel, user.macCategories)) {

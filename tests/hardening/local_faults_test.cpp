@@ -107,30 +107,37 @@ TEST_F(LocalFaultTest, ChildLogsWithoutRoomFailEveryChildBeforeItSendsAnything) 
   TmpfsMount logs(run.dir / "logs-tmpfs", "size=1m,nr_inodes=2,mode=0777");
   SKIP_UNLESS_MOUNTED(logs);
   const fs::path logDir = run.dir / "logs-tmpfs";
-  run.writeTasks({task("nobody", "0:0", {request("n1", server.url("/ok"))}),
-                  task("daemon", "0:0", {request("d1", server.url("/ok"))})});
+  // Many children failing at once, so their messages would mix if written in pieces.
+  constexpr std::size_t kTasks = 16;
+  std::vector<json> tasks;
+  for (std::size_t i = 0; i < kTasks; ++i) {
+    tasks.push_back(task(i % 2 == 0 ? "nobody" : "daemon", "0:0",
+                         {request(fmt::format("r{}", i), server.url("/ok"))}));
+  }
+  run.writeTasks(tasks);
   const auto result =
       tav_test::runProgram({TAV_REQ_PATH, "-d", logDir.string(), "-t",
                             (run.dir / "tasks.json").string(), "-o", run.outDir.string()});
   EXPECT_EQ(result.status, 1);
-  // Both children say why on the standard error they share with the parent.
+  // Every child says why on the standard error it shares with the others, one whole line each.
   Lines errors;
   for (std::size_t start = 0, end; (end = result.err.find('\n', start)) != std::string::npos;
        start = end + 1) {
     errors.push_back(result.err.substr(start, end - start));
   }
-  ASSERT_EQ(errors.size(), 2u) << result.err;
+  ASSERT_EQ(errors.size(), kTasks) << result.err;
   for (const std::string& line : errors) {
     EXPECT_TRUE(line.starts_with("Error: failed to create the child log: Failed opening file " +
                                  logDir.string() + "/child-"))
         << line;
-    EXPECT_TRUE(line.ends_with("for writing: No space left on device")) << line;
+    EXPECT_TRUE(line.ends_with("_0_0x0.log for writing: No space left on device")) << line;
   }
   const Lines main = messages(logDir / "main.log");
-  ASSERT_EQ(main.size(), 3u) << ::testing::PrintToString(main);
-  EXPECT_TRUE(main[0].starts_with("error child [")) << main[0];
-  EXPECT_TRUE(main[1].starts_with("error child [")) << main[1];
-  EXPECT_EQ(main[2], "info saved result to " + run.out("responses.json"));
+  ASSERT_EQ(main.size(), kTasks + 1) << ::testing::PrintToString(main);
+  for (std::size_t i = 0; i < kTasks; ++i) {
+    EXPECT_TRUE(main[i].starts_with("error child [")) << main[i];
+  }
+  EXPECT_EQ(main.back(), "info saved result to " + run.out("responses.json"));
   EXPECT_EQ(tav_test::readFile(run.outDir / "responses.json"), "null");
   EXPECT_EQ(serverLog(), "");
 }
