@@ -185,6 +185,37 @@ TEST_F(LocalFaultTest, AMergeThatMeetsAFullDeviceIsNotReportedAsSaved) {
             json::parse(R"({"tasks": [{"uuid": "n1", "code": 200, "body": "ok"}]})"));
 }
 
+// A file larger than memory (sparse here, 4 TiB) cannot be read; both programs end with
+// status 1 and the reason in their log instead of an abort.
+TEST_F(LocalFaultTest, AnInputLargerThanMemoryEndsTheRunWithAReason) {
+  SKIP_UNLESS_ROOT();
+  if (tav_test::readFile("/proc/sys/vm/overcommit_memory") == "1\n") {
+    GTEST_SKIP() << "memory is overcommitted without limit: the text would be read, not refused";
+  }
+  const fs::path huge = run.dir / "huge.json";
+  tav_test::writeFile(huge, "");
+  std::error_code error;
+  fs::resize_file(huge, std::uintmax_t{4} << 40, error);
+  if (error) GTEST_SKIP() << "no sparse file of 4 TiB here: " << error.message();
+
+  const auto runner = tav_test::runProgram(
+      {TAV_REQ_PATH, "-d", run.logDir.string(), "-t", huge.string(), "-o", run.outDir.string()});
+  EXPECT_EQ(runner.status, 1) << runner.err;
+  EXPECT_EQ(runner.err, "");
+  EXPECT_EQ(run.mainLog(), Lines{"critical tav-req stopped: std::bad_alloc"});
+
+  tav_test::writeFile(run.dir / "config.json",
+                      R"({"check_body": false, "body_template": "", "allowed_codes": [200],
+                          "denied_codes": [403]})");
+  const auto checker = tav_test::runProgram(
+      {TAV_REP_PATH, "-d", run.logDir.string(), "-m", huge.string(), "-r", huge.string(), "-c",
+       (run.dir / "config.json").string(), "-o", run.outDir.string()});
+  EXPECT_EQ(checker.status, 1) << checker.err;
+  EXPECT_EQ(messages(run.logDir / "report.log"), Lines{"critical tav-rep stopped: std::bad_alloc"});
+  EXPECT_TRUE(fs::is_empty(run.outDir));
+  fs::remove(huge);
+}
+
 // Failures of the label and capability libraries that the runner's end-to-end tests leave out.
 TEST_F(LocalFaultTest, EveryInjectedPlatformFailureEndsTheRunnerAsDocumented) {
   SKIP_UNLESS_ROOT();
