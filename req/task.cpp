@@ -26,6 +26,9 @@ BadMacLabel::BadMacLabel(const std::string& label, const std::string& reason)
     : std::runtime_error(fmt::format("invalid mac_label \"{}\": {}", label, reason)),
       label_(label) {}
 
+BadUserName::BadUserName(const std::string& name)
+    : std::runtime_error(fmt::format("invalid user name \"{}\": it holds a '/'", name)) {}
+
 MacLabelValue parseMacLabel(const std::string& text) {
   std::vector<std::string> parts;
   for (std::size_t begin = 0;;) {
@@ -44,6 +47,8 @@ MacLabelValue parseMacLabel(const std::string& text) {
 
 void from_json(const nlohmann::json& json, TaskUser& user) {
   json.at("name").get_to(user.name);
+  // The name goes into the child log's path, which root creates before the user switch.
+  if (user.name.find('/') != std::string::npos) throw BadUserName(user.name);
   json.at("password").get_to(user.password);
   const auto label = json.at("mac_label").get<std::string>();
   const MacLabelValue value = parseMacLabel(label);
@@ -69,6 +74,8 @@ std::vector<Task> loadTasks(const std::string& path) {
       return document.get<std::vector<Task>>();
     });
   } catch (const BadMacLabel& error) {
+    spdlog::critical("Failed to parse data: {}", error.what());
+  } catch (const BadUserName& error) {
     spdlog::critical("Failed to parse data: {}", error.what());
   }
   return {};

@@ -49,6 +49,13 @@ class BadMacLabel : public std::runtime_error {
   std::string label_;
 };
 
+// A user name that cannot be a login name and would lead the child's log file out of the log
+// directory.
+class BadUserName : public std::runtime_error {
+ public:
+  explicit BadUserName(const std::string& name);
+};
+
 // "{decimal level}:{hex categories}", each part read like std::stoi; parts after the second are
 // ignored. Throws BadMacLabel when a part is missing, holds no number or exceeds int.
 MacLabelValue parseMacLabel(const std::string& text);

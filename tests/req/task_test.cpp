@@ -140,6 +140,16 @@ TEST_F(LoadTasksTest, BadMacLabelRejectsTheFileQuotingTheLabel) {
                        "a number"}));
 }
 
+TEST_F(LoadTasksTest, UserNameWithASlashRejectsTheFile) {
+  EXPECT_TRUE(load(R"([{"user": {"name": "../../etc/x", "password": "", "mac_label": "1:0"},
+                         "requests": []}])")
+                  .empty());
+  ASSERT_EQ(log.records().size(), 1u);
+  EXPECT_EQ(log.records()[0],
+            (LogRecord{"critical",
+                       "Failed to parse data: invalid user name \"../../etc/x\": it holds a '/'"}));
+}
+
 TEST(ParseMacLabel, ReadsDecimalLevelAndHexMaskLikeStoi) {
   struct Case {
     const char* text;
