@@ -9,15 +9,16 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 build="${TAV_BUILD_DIR:-$here/build}"
 echo "== build and test: $build"
-# Line tables instead of full debug information halve the compile time of the test suite.
+# -O1 with line tables compiles the test suite in a third of the time -O2 -g takes, and the
+# tests prove behaviour, not speed (that is bench/'s).
 TAV_BUILD_DIR="$build" "$here/scripts/build.sh" -DTAV_SANITIZE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 (cd "$build" && ctest --output-on-failure -j"$(nproc)")
 
 asan="${TAV_ASAN_BUILD_DIR:-$here/build-asan}"
 echo "== build and test under the sanitizers: $asan"
 TAV_BUILD_DIR="$asan" "$here/scripts/build.sh" -DTAV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DCMAKE_C_FLAGS_DEBUG="-O1 -g1"
+  -DCMAKE_CXX_FLAGS_DEBUG="-O0 -g1" -DCMAKE_C_FLAGS_DEBUG="-O0 -g1"
 # The million-entry checker test is left to the plain build: under the sanitizers it takes
 # minutes and proves nothing more.
 (cd "$asan" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$(nproc)" -LE heavy)
