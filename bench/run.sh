@@ -5,7 +5,7 @@
 #   bench/run.sh [seq] [fanout] [checker]     (all three when none is named)
 #
 # Env: BENCH_REPEAT (5), BENCH_N (1000), BENCH_TASKS (50), BENCH_TASK_REQUESTS (100),
-# BENCH_SCALES ("10000 100000 1000000"), BENCH_MPM (worker, event or prefork), BENCH_BUILD_DIR
+# BENCH_SCALES ("10000 100000 1000000"), BENCH_MPM (prefork, worker or event), BENCH_BUILD_DIR
 # (build-bench), TAV_REQ, TAV_REP, TAV_PARSE_ONLY, TAV_LIBCURL_LOOP (prebuilt programs; otherwise
 # the script builds them), BENCH_KEEP=1 (keep the work folder). See bench/README.md.
 set -euo pipefail
@@ -20,7 +20,7 @@ TASKS=${BENCH_TASKS:-50}
 TASK_REQUESTS=${BENCH_TASK_REQUESTS:-100}
 SCALES=${BENCH_SCALES:-"10000 100000 1000000"}
 BUILD_DIR=${BENCH_BUILD_DIR:-$ROOT/build-bench}
-MPM=${BENCH_MPM:-worker}
+MPM=${BENCH_MPM:-prefork}
 # System users that exist on every Debian; the fan-out cycles through them.
 USERS=(nobody daemon bin sys)
 SEQ_USER=daemon
@@ -35,7 +35,7 @@ for s in "${SECTIONS[@]}"; do
   [[ $s == seq || $s == fanout || $s == checker ]] || die "unknown section '$s' (seq, fanout, checker)"
 done
 wants() { local s; for s in "${SECTIONS[@]}"; do [[ $s == "$1" ]] && return 0; done; return 1; }
-[[ $MPM == worker || $MPM == event || $MPM == prefork ]] || die "BENCH_MPM must be worker, event or prefork"
+[[ $MPM == worker || $MPM == event || $MPM == prefork ]] || die "BENCH_MPM must be prefork, worker or event"
 for v in REPEAT N TASKS TASK_REQUESTS; do
   [[ ${!v} =~ ^[1-9][0-9]*$ ]] || die "$v must be a positive integer"
 done
