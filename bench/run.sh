@@ -45,7 +45,7 @@ done
 # ---------------------------------------------------------------- tools and programs
 
 install_missing() {
-  local cmd pkg missing=()
+  local cmd missing=()
   local -A need=([apache2]=apache2-bin [htpasswd]=apache2-utils [ab]=apache2-utils
     [curl]=curl [/usr/bin/time]=time [$PY]=python3 [setsid]=util-linux [ss]=iproute2)
   for cmd in "${!need[@]}"; do
@@ -456,7 +456,7 @@ if wants seq; then bench_seq; load_note "after sequential"; fi
 if wants fanout; then bench_fanout; load_note "after fan-out"; fi
 stop_server
 if wants checker; then bench_checker; load_note "after checker"; fi
-echo "Versions: $(curl --version | head -1 | cut -d' ' -f1-3);" \
+echo "Versions: $(curl --version | head -1 | cut -d' ' -f1,2,4,5);" \
   "$(ab -V | awk '/^This is ApacheBench/ {print "ab", $5}' | tr -d ',');" \
   "$("$APACHE" -v | awk -F': ' '/^Server version/ {print $2}') with the $MPM MPM"
 echo "Machine: $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)," \
