@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <stdexcept>
 
 #include "command_line.h"
@@ -47,22 +46,14 @@ HttpEngine::HttpEngine() {
 
 HttpEngine::~HttpEngine() {
   releaseAllTransfers();
-  for (CURL* easy : idle_) curl_easy_cleanup(easy);
   if (multi_ != nullptr) curl_multi_cleanup(multi_);
   curl_global_cleanup();
 }
 
 void HttpEngine::releaseTransfer(CURL* easy) {
   curl_multi_remove_handle(multi_, easy);
+  curl_easy_cleanup(easy);
   std::erase(transfers_, easy);
-  // The reset drops every option and the authentication state; the next request sets its own.
-  curl_easy_reset(easy);
-  try {
-    idle_.push_back(easy);
-  } catch (const std::bad_alloc&) {
-    // Also called while unwinding: without room to keep it, the handle is freed.
-    curl_easy_cleanup(easy);
-  }
 }
 
 void HttpEngine::releaseAllTransfers() {
@@ -70,13 +61,7 @@ void HttpEngine::releaseAllTransfers() {
 }
 
 void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpResponse& response) {
-  EasyHandle easy;
-  if (idle_.empty()) {
-    easy.reset(curl_easy_init());
-  } else {
-    easy.reset(idle_.back());
-    idle_.pop_back();
-  }
+  EasyHandle easy(curl_easy_init());
   if (!easy) throw std::runtime_error(fmt::format("Failed to create request ({})", request.uuid));
   CURL* handle = easy.get();
 
@@ -144,14 +129,12 @@ std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest
       spdlog::error("Multi perform failed: {}", curl_multi_strerror(performed));
       return responses;
     }
-    // A transfer that has just finished is the activity the poll waits for: read it at once.
+    // A transfer that has just finished is the activity the poll waits for: do not sleep on it.
     const bool anyFinished = static_cast<std::size_t>(running) < transfers_.size();
-    if (!anyFinished) {
-      const CURLMcode polled = curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
-      if (polled != CURLM_OK) {
-        spdlog::error("Failed to poll all curl fds: {}", curl_multi_strerror(polled));
-        return responses;
-      }
+    const CURLMcode polled = curl_multi_poll(multi_, nullptr, 0, anyFinished ? 0 : 100, nullptr);
+    if (polled != CURLM_OK) {
+      spdlog::error("Failed to poll all curl fds: {}", curl_multi_strerror(polled));
+      return responses;
     }
     spdlog::debug("nextRequestIdx = {}, size = {}", nextRequestIdx, size);
 

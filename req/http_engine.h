@@ -47,16 +47,12 @@ class HttpEngine {
 
  private:
   void addRequest(std::size_t index, const HttpRequest& request, HttpResponse& response);
-  // Takes a finished or abandoned transfer out of the multi handle and keeps its easy handle,
-  // reset to libcurl's defaults, for the next request.
+  // Takes a finished or abandoned transfer out of the multi handle and frees it.
   void releaseTransfer(CURL* easy);
   void releaseAllTransfers();
 
   CURLM* multi_ = nullptr;
   std::vector<CURL*> transfers_;  // easy handles in multi_, so none outlives a batch
-  // Reset easy handles out of multi_: a new handle per request costs more CPU than the rest
-  // of the client's work for a small answer on a kept connection.
-  std::vector<CURL*> idle_;
 };
 
 // libcurl's write callback: appends size * count bytes to the body and never stops a transfer.
