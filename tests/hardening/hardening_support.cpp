@@ -159,20 +159,8 @@ Started::Started(const std::vector<std::string>& argv,
   if (outFd_ < 0 || errFd_ < 0) throw std::runtime_error("mkstemp failed");
   unlink(outName);
   unlink(errName);
-  pid_ = fork();
+  pid_ = tav_test::spawnProgram(argv, env, outFd_, errFd_);
   if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    const int nullFd = open("/dev/null", O_RDONLY);
-    dup2(nullFd, 0);
-    dup2(outFd_, 1);
-    dup2(errFd_, 2);
-    for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
 }
 
 Started::~Started() {

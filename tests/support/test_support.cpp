@@ -102,16 +102,8 @@ std::string drain(int fd) {
 
 }  // namespace
 
-RunResult runProgram(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& extraEnv) {
-  // Output goes through files, so a chatty program never blocks on a full pipe.
-  char outName[] = "/tmp/tav-run-out-XXXXXX";
-  char errName[] = "/tmp/tav-run-err-XXXXXX";
-  const int outFd = mkstemp(outName);
-  const int errFd = mkstemp(errName);
-  unlink(outName);
-  unlink(errName);
-
+pid_t spawnProgram(const std::vector<std::string>& argv,
+                   const std::map<std::string, std::string>& extraEnv, int outFd, int errFd) {
   const pid_t pid = fork();
   if (pid == 0) {
     const int nullFd = open("/dev/null", O_RDONLY);
@@ -125,6 +117,20 @@ RunResult runProgram(const std::vector<std::string>& argv,
     execv(args[0], args.data());
     _exit(127);
   }
+  return pid;
+}
+
+RunResult runProgram(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& extraEnv) {
+  // Output goes through files, so a chatty program never blocks on a full pipe.
+  char outName[] = "/tmp/tav-run-out-XXXXXX";
+  char errName[] = "/tmp/tav-run-err-XXXXXX";
+  const int outFd = mkstemp(outName);
+  const int errFd = mkstemp(errName);
+  unlink(outName);
+  unlink(errName);
+
+  const pid_t pid = spawnProgram(argv, extraEnv, outFd, errFd);
   RunResult result;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -2,6 +2,8 @@
 // running a built program as a real child process.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -41,6 +43,12 @@ struct RunResult {
   std::string out;
   std::string err;
 };
+
+// Starts the program with the arguments (argv[0] is the program) and the extra environment
+// entries, its standard output and error going to the two descriptors and standard input
+// reading /dev/null. Returns the child's pid, or -1 when fork fails.
+pid_t spawnProgram(const std::vector<std::string>& argv,
+                   const std::map<std::string, std::string>& extraEnv, int outFd, int errFd);
 
 // Runs the program with the arguments (argv[0] is the program) and the extra environment
 // entries; standard input is /dev/null.
