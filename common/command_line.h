@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace tav {
+#include "common/version.h"
 
-inline constexpr const char* kVersion = "0.1.0";
+namespace tav {
 
 // The seven names --log-level accepts, in level order.
 std::vector<std::string> logLevelNames();

@@ -1,4 +1,4 @@
-#include "json_document.h"
+#include "common/json_document.h"
 
 #include <spdlog/spdlog.h>
 

@@ -1,4 +1,4 @@
-#include "log_file.h"
+#include "common/log_file.h"
 
 #include <fmt/format.h>
 #include <spdlog/sinks/basic_file_sink.h>

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "probe_page.h"
+#include "pcaps/probe_page.h"
 
 int main() {
   return tav_pcaps::writeProbePage(std::cout, std::getenv("REMOTE_USER"));

@@ -1,8 +1,8 @@
-#include "probe_page.h"
+#include "pcaps/probe_page.h"
 
 #include <cstdio>
 
-#include "platform.h"
+#include "platform/korval.h"
 
 namespace tav_pcaps {
 namespace {

@@ -5,8 +5,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "platform.h"
-#include "standin_fault.h"
+#include "platform/korval.h"
+#include "platform/standin_fault.h"
 
 static const char* const kCapsVariable = "KORVAL_STANDIN_CAPS";
 

@@ -1,4 +1,4 @@
-#include "standin_fault.h"
+#include "platform/standin_fault.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -5,8 +5,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "platform.h"
-#include "standin_fault.h"
+#include "platform/standin_fault.h"
+#include "platform/zem.h"
 
 struct zeml {
   uint8_t level;

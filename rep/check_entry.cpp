@@ -1,4 +1,4 @@
-#include "check_entry.h"
+#include "rep/check_entry.h"
 
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>

@@ -1,11 +1,11 @@
-#include "check_table.h"
+#include "rep/check_table.h"
 
 #include <nlohmann/json.hpp>
 
 #include <exception>
 
-#include "json_document.h"
-#include "json_fields.h"
+#include "common/json_document.h"
+#include "rep/json_fields.h"
 
 namespace tav_rep {
 

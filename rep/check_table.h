@@ -1,22 +1,13 @@
 // The checker's input: metadata and responses merged by request identifier into one table.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <unordered_map>
 
-namespace tav_rep {
+#include "rep/check_entry.h"
 
-struct CheckEntry {
-  std::string object_label;
-  std::string subject_label;
-  std::string min_mac_label;
-  std::string max_mac_label;
-  std::string body;
-  std::int64_t code = 0;
-  bool expect_ignore_mac_label = false;
-};
+namespace tav_rep {
 
 using CheckTable = std::unordered_map<std::string, CheckEntry>;
 

@@ -1,4 +1,4 @@
-#include "json_fields.h"
+#include "rep/json_fields.h"
 
 #include <fmt/format.h>
 

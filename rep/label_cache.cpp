@@ -1,8 +1,8 @@
-#include "label_cache.h"
+#include "rep/label_cache.h"
 
 #include <spdlog/spdlog.h>
 
-#include "mac_label.h"
+#include "rep/mac_label.h"
 
 namespace tav_rep {
 
@@ -14,7 +14,7 @@ zeml_t* LabelCache::lookup(const std::string& text) {
   if (const auto found = labels_.find(text); found != labels_.end()) return found->second;
   const std::optional<MacLabel> label = parseMacLabel(text);
   if (!label) return nullptr;
-  zeml_t* handle = zeml_get_new_init_mac(label->level, 63, 0, label->categories, 0);
+  zeml_t* handle = zeml_get_new_init_mac(label->level, ZEML_TYPE_FULL, 0, label->categories, 0);
   if (handle == nullptr) {
     spdlog::error("zeml_get_new_init_mac failed for mac label {}", text);
     return nullptr;
@@ -45,7 +45,7 @@ std::optional<bool> LabelCache::check(const std::string& subject, const std::str
   if (s == nullptr) return std::nullopt;
   zeml_t* const o = lookup(object);
   if (o == nullptr) return std::nullopt;
-  return zeml_permission(s, o, 5) == 0;
+  return zeml_permission(s, o, ZEML_MODE_READ_EXEC) == 0;
 }
 
 void LabelCache::clear() {

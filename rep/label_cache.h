@@ -6,7 +6,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform.h"
+#include "platform/zem.h"
 
 namespace tav_rep {
 

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "rep/options.h"
 
 namespace tav_rep {
 

@@ -1,6 +1,6 @@
-#include "report.h"
+#include "rep/report.h"
 
-#include "json_document.h"
+#include "common/json_document.h"
 
 namespace tav_rep {
 

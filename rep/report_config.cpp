@@ -1,10 +1,10 @@
-#include "report_config.h"
+#include "rep/report_config.h"
 
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
-#include "json_document.h"
-#include "json_fields.h"
+#include "common/json_document.h"
+#include "rep/json_fields.h"
 
 namespace tav_rep {
 

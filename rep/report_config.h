@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "mac_label.h"
+#include "rep/mac_label.h"
 
 namespace tav_rep {
 

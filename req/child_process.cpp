@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "req/child_process.h"
 
 #include <spdlog/spdlog.h>
 #include <sys/syscall.h>
@@ -11,9 +11,9 @@
 #include <exception>
 #include <memory>
 
-#include "identity_switch.h"
-#include "log_file.h"
-#include "platform.h"
+#include "common/log_file.h"
+#include "platform/zem.h"
+#include "req/identity_switch.h"
 
 namespace tav_req {
 

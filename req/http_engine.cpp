@@ -1,6 +1,6 @@
 // Sends a task's requests over libcurl's multi interface and collects every answer in memory,
 // in request order.
-#include "http_engine.h"
+#include "req/http_engine.h"
 
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "command_line.h"
+#include "common/version.h"
 
 namespace tav_req {
 

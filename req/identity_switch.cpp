@@ -1,4 +1,4 @@
-#include "identity_switch.h"
+#include "req/identity_switch.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform.h"
+#include "platform/korval.h"
+#include "platform/zem.h"
 
 namespace tav_req {
 
@@ -21,7 +22,7 @@ constexpr std::uint32_t kChildCapabilities = 0x43C;
 
 // Applies the label; the label is released on both paths.
 bool applyLabel(const ChildUser& user) {
-  zeml_t* label = zeml_get_new_init_mac(user.macLevel, 0, 0, user.macCategories, 0);
+  zeml_t* label = zeml_get_new_init_mac(user.macLevel, ZEML_TYPE_PROCESS, 0, user.macCategories, 0);
   if (zem_set_pid(0, label) != 0) {
     const int error = errno;
     char* text = zeml_get_text(label, 0);

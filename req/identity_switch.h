@@ -2,7 +2,7 @@
 // its log is open, logs its own failure at error level and returns false then.
 #pragma once
 
-#include "child_process.h"
+#include "req/child_process.h"
 
 namespace tav_req {
 

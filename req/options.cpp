@@ -1,4 +1,4 @@
-#include "options.h"
+#include "req/options.h"
 
 namespace tav_req {
 

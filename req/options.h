@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "command_line.h"
+#include "common/command_line.h"
 
 namespace tav_req {
 

@@ -1,4 +1,4 @@
-#include "responses_file.h"
+#include "req/responses_file.h"
 
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "json_document.h"
+#include "common/json_document.h"
 
 namespace tav_req {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "http_engine.h"
-#include "task.h"
+#include "req/http_engine.h"
+#include "req/task.h"
 
 namespace tav_req {
 

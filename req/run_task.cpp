@@ -1,12 +1,12 @@
-#include "run_task.h"
+#include "req/run_task.h"
 
 #include <spdlog/spdlog.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform.h"
-#include "responses_file.h"
+#include "platform/zem.h"
+#include "req/responses_file.h"
 
 namespace tav_req {
 

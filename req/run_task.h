@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "http_engine.h"
-#include "options.h"
-#include "task.h"
+#include "req/http_engine.h"
+#include "req/options.h"
+#include "req/task.h"
 
 namespace tav_req {
 

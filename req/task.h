@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/mac_label_text.h"
+
 namespace tav_req {
 
 struct TaskUser {
@@ -32,12 +34,6 @@ struct Task {
   std::vector<TaskRequest> requests;
 };
 
-// Level and category mask of a label text such as "2:1f".
-struct MacLabelValue {
-  std::uint8_t level = 0;
-  std::uint32_t categories = 0;
-};
-
 // A "mac_label" that is not a level and a category mask; a fault of the tasks file, not of the
 // JSON library.
 class BadMacLabel : public std::runtime_error {
@@ -56,9 +52,9 @@ class BadUserName : public std::runtime_error {
   explicit BadUserName(const std::string& name);
 };
 
-// "{decimal level}:{hex categories}", each part read like std::stoi; parts after the second are
-// ignored. Throws BadMacLabel when a part is missing, holds no number or exceeds int.
-MacLabelValue parseMacLabel(const std::string& text);
+// The label of a task user's "mac_label". Throws BadMacLabel when a part is missing, holds no
+// number or exceeds int.
+tav::MacLabel parseTaskLabel(const std::string& text);
 
 // Conversions from the tasks file; mismatches raise the JSON library's exceptions.
 void from_json(const nlohmann::json& json, TaskUser& user);

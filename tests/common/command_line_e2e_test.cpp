@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
 using tav_test::runProgram;

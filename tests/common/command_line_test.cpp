@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "../../rep/options.h"
-#include "../../req/options.h"
-#include "command_line.h"
-#include "test_support.h"
+#include "common/command_line.h"
+#include "rep/options.h"
+#include "req/options.h"
+#include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
 using tav_test::TempDir;

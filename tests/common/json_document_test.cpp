@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "json_document.h"
-#include "log_file.h"
-#include "test_support.h"
+#include "common/json_document.h"
+#include "common/log_file.h"
+#include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "log_file.h"
-#include "test_support.h"
+#include "common/log_file.h"
+#include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
 using tav_test::TempDir;

@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include "fuzz_support.h"
-#include "report_config.h"
+#include "rep/report_config.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tav_fuzz::silenceLogging();

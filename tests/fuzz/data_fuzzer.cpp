@@ -8,14 +8,14 @@
 #include <cstring>
 #include <string>
 
-#include "check_entry.h"
-#include "check_table.h"
-#include "fuzz_support.h"
-#include "json_document.h"
-#include "json_fields.h"
-#include "label_cache.h"
-#include "report.h"
-#include "report_config.h"
+#include "common/json_document.h"
+#include "rep/check_entry.h"
+#include "rep/check_table.h"
+#include "rep/json_fields.h"
+#include "rep/label_cache.h"
+#include "rep/report.h"
+#include "rep/report_config.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

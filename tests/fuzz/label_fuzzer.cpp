@@ -1,12 +1,13 @@
-// Both label text parsers on arbitrary text: the tasks file's and the checker's must agree on
-// every text, and a text the checker parses becomes a platform label that dominates itself.
+// The label text parser on arbitrary text, through the tasks file's and the checker's wrappers:
+// they must agree on every text, and a text the checker parses becomes a platform label that
+// dominates itself.
 #include <optional>
 #include <string>
 
-#include "fuzz_support.h"
-#include "label_cache.h"
-#include "mac_label.h"
-#include "task.h"
+#include "rep/label_cache.h"
+#include "rep/mac_label.h"
+#include "req/task.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tav_fuzz::silenceLogging();
@@ -16,9 +17,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::optional<tav_rep::MacLabel> checker = tav_rep::parseMacLabel(text);
-  std::optional<tav_req::MacLabelValue> runner;
+  std::optional<tav::MacLabel> runner;
   try {
-    runner = tav_req::parseMacLabel(text);
+    runner = tav_req::parseTaskLabel(text);
   } catch (const tav_req::BadMacLabel& error) {
     if (error.label() != text) tav_fuzz::fail("the error names another label");
   }

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "responses_file.h"
-#include "task.h"
+#include "req/responses_file.h"
+#include "req/task.h"
+#include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tav_fuzz::silenceLogging();

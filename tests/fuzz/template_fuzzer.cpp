@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "check_entry.h"
-#include "fuzz_support.h"
-#include "report_config.h"
+#include "rep/check_entry.h"
+#include "rep/report_config.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "check_entry.h"
-#include "report_config.h"
-#include "test_support.h"
+#include "rep/check_entry.h"
+#include "rep/report_config.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

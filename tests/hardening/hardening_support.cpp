@@ -1,4 +1,4 @@
-#include "hardening_support.h"
+#include "tests/hardening/hardening_support.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

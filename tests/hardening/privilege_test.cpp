@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "hardening_support.h"
-#include "http_test_server.h"
+#include "tests/hardening/hardening_support.h"
+#include "tests/req/http_test_server.h"
 
 namespace {
 

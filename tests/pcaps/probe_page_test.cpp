@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "probe_page.h"
-#include "test_support.h"
+#include "pcaps/probe_page.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

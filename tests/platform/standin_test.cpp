@@ -8,8 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "platform.h"
-#include "test_support.h"
+#include "platform/korval.h"
+#include "platform/zem.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ struct LabelDeleter {
 using Label = std::unique_ptr<zeml_t, LabelDeleter>;
 
 Label makeLabel(uint8_t level, uint32_t categories) {
-  return Label(zeml_get_new_init_mac(level, 63, 0, categories, 0));
+  return Label(zeml_get_new_init_mac(level, ZEML_TYPE_FULL, 0, categories, 0));
 }
 
 std::string text(const zeml_t* label) {
@@ -70,12 +71,13 @@ TEST_F(StandinTest, ReadingNeedsDominanceAndWritingNeedsEquality) {
   const Label high = makeLabel(3, 0x7);
   const Label mid = makeLabel(2, 0x3);
   const Label side = makeLabel(3, 0x8);
-  EXPECT_EQ(zeml_permission(high.get(), mid.get(), 5), 0);
-  EXPECT_EQ(zeml_permission(mid.get(), mid.get(), 5), 0);
+  EXPECT_EQ(zeml_permission(high.get(), mid.get(), ZEML_MODE_READ_EXEC), 0);
+  EXPECT_EQ(zeml_permission(mid.get(), mid.get(), ZEML_MODE_READ_EXEC), 0);
   errno = 0;
-  EXPECT_EQ(zeml_permission(mid.get(), high.get(), 5), -1);
+  EXPECT_EQ(zeml_permission(mid.get(), high.get(), ZEML_MODE_READ_EXEC), -1);
   EXPECT_EQ(errno, EACCES);
-  EXPECT_EQ(zeml_permission(side.get(), mid.get(), 5), -1);  // level is enough, categories not
+  EXPECT_EQ(zeml_permission(side.get(), mid.get(), ZEML_MODE_READ_EXEC),
+            -1);  // level is enough, categories not
   EXPECT_EQ(zeml_permission(high.get(), mid.get(), 2), -1);
   EXPECT_EQ(zeml_permission(mid.get(), mid.get(), 7), 0);
 }

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "check_table.h"
-#include "log_lines.h"
-#include "report_config.h"
-#include "test_support.h"
+#include "rep/check_table.h"
+#include "rep/report_config.h"
+#include "tests/rep/log_lines.h"
+#include "tests/support/test_support.h"
 
 using nlohmann::json;
 using tav_rep::CheckTable;

@@ -1,11 +1,11 @@
 // The decision for one entry, row by row, with the lines each row logs.
-#include "check_entry.h"
+#include "rep/check_entry.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "log_lines.h"
+#include "tests/rep/log_lines.h"
 
 using tav_rep::CheckEntry;
 using tav_rep::ReportConfig;

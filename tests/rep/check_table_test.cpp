@@ -1,4 +1,4 @@
-#include "check_table.h"
+#include "rep/check_table.h"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "log_lines.h"
-#include "test_support.h"
+#include "tests/rep/log_lines.h"
+#include "tests/support/test_support.h"
 
 using nlohmann::json;
 using tav_rep::CheckEntry;

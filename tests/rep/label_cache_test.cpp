@@ -1,4 +1,4 @@
-#include "label_cache.h"
+#include "rep/label_cache.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log_lines.h"
+#include "tests/rep/log_lines.h"
 
 using tav_rep::LabelCache;
 using tav_rep_test::Lines;

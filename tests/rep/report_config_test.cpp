@@ -1,4 +1,4 @@
-#include "report_config.h"
+#include "rep/report_config.h"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "log_lines.h"
-#include "test_support.h"
+#include "tests/rep/log_lines.h"
+#include "tests/support/test_support.h"
 
 using tav_rep::loadConfig;
 using tav_rep::MacLabel;

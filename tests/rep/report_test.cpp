@@ -1,11 +1,11 @@
-#include "report.h"
+#include "rep/report.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "log_lines.h"
-#include "test_support.h"
+#include "tests/rep/log_lines.h"
+#include "tests/support/test_support.h"
 
 using tav_rep::Report;
 using tav_rep_test::Lines;

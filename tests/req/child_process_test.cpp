@@ -1,6 +1,6 @@
 // ChildProcess with real children: the identity a child takes on, what it inherits and what
 // it must not, its log, and how every way of ending shows in wait.
-#include "child_process.h"
+#include "req/child_process.h"
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -19,9 +19,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "log_capture.h"
-#include "platform.h"
-#include "test_support.h"
+#include "platform/korval.h"
+#include "platform/zem.h"
+#include "tests/req/log_capture.h"
+#include "tests/support/test_support.h"
 
 namespace tav_req {
 namespace {

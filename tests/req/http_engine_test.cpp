@@ -1,6 +1,6 @@
 // The HTTP engine against a real HTTP server on 127.0.0.1: what goes out on the wire, what is
 // recorded for each answer, the order of transfers and the engine's log lines.
-#include "http_engine.h"
+#include "req/http_engine.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/sinks/base_sink.h>
@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "http_test_server.h"
-#include "test_support.h"
+#include "tests/req/http_test_server.h"
+#include "tests/support/test_support.h"
 
 namespace tav_req {
 namespace {

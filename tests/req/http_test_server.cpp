@@ -1,4 +1,4 @@
-#include "http_test_server.h"
+#include "tests/req/http_test_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,14 +1,14 @@
 // The per-task responses files and their merge: names, exact text, mended bodies, and every
 // way a merge can fail without touching responses.json.
-#include "responses_file.h"
+#include "req/responses_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
-#include "test_support.h"
+#include "tests/req/log_capture.h"
+#include "tests/support/test_support.h"
 
 namespace tav_req {
 namespace {

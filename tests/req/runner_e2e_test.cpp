@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "http_test_server.h"
-#include "test_support.h"
+#include "tests/req/http_test_server.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // The tasks file loader: the records it builds, the label texts it accepts, and the one
 // critical line of every way a tasks file can be unusable.
-#include "task.h"
+#include "req/task.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
-#include "run_task.h"
-#include "test_support.h"
+#include "req/run_task.h"
+#include "tests/req/log_capture.h"
+#include "tests/support/test_support.h"
 
 namespace tav_req {
 namespace {
@@ -150,27 +150,7 @@ TEST_F(LoadTasksTest, UserNameWithASlashRejectsTheFile) {
                        "Failed to parse data: invalid user name \"../../etc/x\": it holds a '/'"}));
 }
 
-TEST(ParseMacLabel, ReadsDecimalLevelAndHexMaskLikeStoi) {
-  struct Case {
-    const char* text;
-    unsigned level;
-    std::uint32_t categories;
-  };
-  const Case cases[] = {
-      {"2:1f", 2, 31},   {"0:0", 0, 0},    {"3:0x10", 3, 16},
-      {"1:2:3", 1, 2},   {"300:0", 44, 0}, {"-1:-1", 255, 0xffffffffu},
-      {" 4: 1F", 4, 31}, {"5x:ay", 5, 10}, {"6:7fffffff", 6, 0x7fffffffu},
-      {"1:2:", 1, 2},    {"+7:0X1", 7, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const MacLabelValue value = parseMacLabel(c.text);
-    EXPECT_EQ(value.level, c.level);
-    EXPECT_EQ(value.categories, c.categories);
-  }
-}
-
-TEST(ParseMacLabel, RejectsLabelsWithoutTwoNumbers) {
+TEST(ParseTaskLabel, RejectsLabelsWithoutTwoNumbers) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "invalid mac_label \"\": it has no colon"},
       {"2", "invalid mac_label \"2\": it has no colon"},
@@ -185,7 +165,7 @@ TEST(ParseMacLabel, RejectsLabelsWithoutTwoNumbers) {
   for (const auto& [text, message] : cases) {
     SCOPED_TRACE(text);
     try {
-      parseMacLabel(text);
+      parseTaskLabel(text);
       ADD_FAILURE() << "accepted";
     } catch (const BadMacLabel& error) {
       EXPECT_EQ(error.what(), message);

@@ -1,0 +1,31 @@
+// The runner's two steps around its children: start one child per task, all before any is
+// waited for, then reap them in task order and keep the files of those that succeeded.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "req/child_process.h"
+#include "req/options.h"
+#include "req/task.h"
+
+namespace tav_req {
+
+using Children = std::vector<std::unique_ptr<ChildProcess>>;
+
+// One started child per task, in task order; child i writes fileNames[i].
+Children startChildren(const std::vector<Task>& tasks, const Options& options,
+                       const std::vector<std::string>& fileNames);
+
+// What the reaping found: every child's outcome is logged, and only the files of children that
+// exited with status 0 are kept for the merge.
+struct ReapResult {
+  bool allChildrenOk = true;
+  std::vector<std::string> succeededFiles;
+};
+
+// Reaps the children in task order, whatever order they ended in.
+ReapResult reapChildren(Children& children, const std::vector<std::string>& fileNames);
+
+}  // namespace tav_req
