@@ -43,83 +43,25 @@ allowed_users() {
   echo "${out[*]}"
 }
 
-random_hex() { od -An -N"$1" -tx1 /dev/urandom | tr -d ' \n'; }
-
-# Prints one free 127.0.0.1 port per argument, all distinct: "tcp", or "udp"
-# for a port free for TCP and UDP alike (the KDC listens on both).
-free_ports() {
-  /usr/bin/python3 - "$@" <<'EOF'
-import socket, sys
-held, ports = [], []
-for kind in sys.argv[1:]:
-    while True:
-        t = socket.socket()
-        t.bind(("127.0.0.1", 0))
-        held.append(t)
-        port = t.getsockname()[1]
-        if kind == "udp":
-            u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            try:
-                u.bind(("127.0.0.1", port))
-            except OSError:
-                continue
-            u.close()
-        ports.append(str(port))
-        break
-print(" ".join(ports))
-EOF
-}
-
-alive() {  # alive PID: the process exists and is not a zombie
-  local state
-  [[ $1 =~ ^[0-9]+$ ]] || return 1
-  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
-  [[ -n $state && $state != Z ]]
-}
+# shellcheck source-path=SCRIPTDIR
+source "$(dirname "${BASH_SOURCE[0]}")/servers.sh"
 
 # A pid counts as ours only while its command line names this lab's folder.
-is_ours() {
-  alive "$1" && tr '\0' ' ' 2>/dev/null <"/proc/$1/cmdline" | grep -qF -- "$DIR/"
-}
+is_ours() { cmdline_names "$DIR" "$1"; }
 
-wait_gone() {  # wait_gone PID STEPS (of 20 ms)
-  local i
-  for ((i = 0; i < $2; i++)); do
-    is_ours "$1" || return 0
-    sleep 0.02
-  done
-  return 1
-}
-
-session_members() {  # pids whose session id is $1
-  ps -eo pid=,sid= | awk -v s="$1" '$2 == s && $1 != s {print $1}'
-}
-
-stop_pidfile() {  # stop_pidfile FILE: TERM, then KILL if it lingers
-  local file=$1 pid p
+stop_pidfile() {  # stop_pidfile FILE: stops the recorded process and its group, if ours
+  local file=$1
   [[ -r $file ]] || return 0
-  pid=$(<"$file")
-  if is_ours "$pid"; then
-    kill -TERM "$pid" 2>/dev/null || true
-    if ! wait_gone "$pid" 500; then
-      kill -KILL "$pid" 2>/dev/null || true
-      wait_gone "$pid" 250 || echo "lab.sh: pid $pid does not stop" >&2
-    fi
-  fi
-  # Apache's children share its session; none may outlive the lab.
-  if [[ $pid =~ ^[0-9]+$ ]]; then
-    for p in $(session_members "$pid"); do
-      if is_ours "$p" || [[ $(ps -o user= -p "$p" 2>/dev/null) == www-data ]]; then
-        kill -KILL "$p" 2>/dev/null || true
-      fi
-    done
-  fi
+  # A process that does not stop keeps its file, so another `down` can retry.
+  stop_group "$(<"$file")" is_ours || return 1
   rm -f "$file"
 }
 
 lab_down() {
-  stop_pidfile "$DIR/run/apache.pid"
-  stop_pidfile "$DIR/run/kdc.pid"
+  local rc=0
+  stop_pidfile "$DIR/run/apache.pid" || rc=1
+  stop_pidfile "$DIR/run/kdc.pid" || rc=1
+  return "$rc"
 }
 
 write_krb5_conf() {
@@ -299,27 +241,17 @@ EOF
 }
 
 start_httpd() {
-  local try i pid
+  local try
   for try in 1 2 3; do
     ((try == 1)) || HTTP_PORT=$(free_ports tcp)
     write_httpd_conf
     /usr/sbin/apache2 -t -f "$DIR/conf/httpd.conf" >"$DIR/logs/configtest.log" 2>&1 ||
       die "apache2 rejects its config, see $DIR/logs/configtest.log"
-    # Its own session: a foreground prefork parent signals its whole group on stop.
-    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C \
+    if start_polled "$DIR/run/apache.pid" "$HTTP_PORT" "$DIR/logs/apache.out" \
       KRB5_CONFIG="$DIR/krb5.conf" KRB5RCACHEDIR="$DIR/rcache" \
-      setsid /usr/sbin/apache2 -f "$DIR/conf/httpd.conf" -DFOREGROUND \
-      </dev/null >>"$DIR/logs/apache.out" 2>&1 &
-    pid=$!
-    echo "$pid" >"$DIR/run/apache.pid"
-    for ((i = 0; i < 500; i++)); do
-      alive "$pid" || break
-      if (exec 3<>"/dev/tcp/127.0.0.1/$HTTP_PORT") 2>/dev/null; then
-        ss -ltnpH "sport = :$HTTP_PORT" | grep -q "pid=$pid," && return 0
-        break
-      fi
-      sleep 0.01
-    done
+      /usr/sbin/apache2 -f "$DIR/conf/httpd.conf" -DFOREGROUND; then
+      return 0
+    fi
     stop_pidfile "$DIR/run/apache.pid"
   done
   die "apache2 does not start, see $DIR/logs/error.log"
