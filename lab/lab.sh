@@ -273,10 +273,8 @@ install_cgi() {
   PCAPS=$DIR/cgi/tav-pcaps
 }
 
-json_str_list() { local x list=""; for x in "$@"; do list+="${list:+, }\"$x\""; done; echo "[$list]"; }
-
 write_lab_files() {
-  local u area sep env=$DIR/lab.env
+  local u area args=() env=$DIR/lab.env
   {
     echo "LAB_DIR=$DIR"
     echo "LAB_HTTP_PORT=$HTTP_PORT"
@@ -294,35 +292,37 @@ write_lab_files() {
       echo "LAB_CCACHE_$u=FILE:$DIR/ccache/$u"
     done
   } >"$env"
-  {
-    echo "{"
-    echo "  \"dir\": \"$DIR\","
-    echo "  \"base_url\": \"http://127.0.0.1:$HTTP_PORT\","
-    echo "  \"realm\": \"$REALM\","
-    echo "  \"krb5_config\": \"$DIR/krb5.conf\","
-    echo "  \"pcaps\": \"$PCAPS\","
-    echo "  \"fix_bad\": $([[ ${LAB_FIX_BAD:-0} == 1 ]] && echo true || echo false),"
-    echo "  \"users\": ["
-    sep=,
-    for u in "${USERS[@]}"; do
-      [[ $u == "${USERS[-1]}" ]] && sep=
-      printf '    {"name": "%s", "uid": %d, "gid": %d, "label": "%s", "min_label": "%s", "max_label": "%s", "password": "%s", "principal": "%s", "ccache": "%s"}%s\n' \
-        "$u" "$(id -u "$u")" "$(id -g "$u")" "${LABEL[$u]}" "$MIN_LABEL" "$MAX_LABEL" \
-        "${PASSWORD[$u]}" "$u@$REALM" "FILE:$DIR/ccache/$u" "$sep"
-    done
-    echo "  ],"
-    echo "  \"areas\": ["
-    sep=,
-    for area in "${AREAS[@]}"; do
-      [[ $area == "${AREAS[-1]}" ]] && sep=
-      # shellcheck disable=SC2046
-      printf '    {"name": "%s", "label": "%s", "ignore_mac_label": %s, "basic_path": "/basic/%s/", "gssapi_path": "/gss/%s/", "allowed": %s}%s\n' \
-        "$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)" \
-        "$area" "$area" "$(json_str_list $(allowed_users "$area"))" "$sep"
-    done
-    echo "  ]"
-    echo "}"
-  } >"$DIR/lab.json"
+  for u in "${USERS[@]}"; do
+    args+=("$u" "$(id -u "$u")" "$(id -g "$u")" "${LABEL[$u]}" "${PASSWORD[$u]}")
+  done
+  for area in "${AREAS[@]}"; do
+    args+=("$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)"
+      "$(allowed_users "$area")")
+  done
+  /usr/bin/python3 - "$DIR" "http://127.0.0.1:$HTTP_PORT" "$REALM" "$PCAPS" \
+    "$([[ ${LAB_FIX_BAD:-0} == 1 ]] && echo true || echo false)" "$MIN_LABEL" "$MAX_LABEL" \
+    "${#USERS[@]}" "${args[@]}" <<'EOF'
+import json, sys
+(lab_dir, base_url, realm, pcaps, fix_bad, min_label, max_label, count), rest = \
+    sys.argv[1:9], sys.argv[9:]
+n = 5 * int(count)
+if len(rest) < n or (len(rest) - n) % 4:
+    sys.exit("lab.sh: write_lab_files got malformed arguments")
+krb5_config = f"{lab_dir}/krb5.conf"
+users = [{"name": name, "uid": int(uid), "gid": int(gid), "label": label,
+          "min_label": min_label, "max_label": max_label, "password": password,
+          "principal": f"{name}@{realm}", "ccache": f"FILE:{lab_dir}/ccache/{name}"}
+         for name, uid, gid, label, password in (rest[i:i + 5] for i in range(0, n, 5))]
+areas = [{"name": name, "label": label, "ignore_mac_label": ignore == "true",
+          "basic_path": f"/basic/{name}/", "gssapi_path": f"/gss/{name}/",
+          "allowed": allowed.split()}
+         for name, label, ignore, allowed in (rest[i:i + 4] for i in range(n, len(rest), 4))]
+lab = {"dir": lab_dir, "base_url": base_url, "realm": realm, "krb5_config": krb5_config,
+       "pcaps": pcaps, "fix_bad": fix_bad == "true", "users": users, "areas": areas}
+with open(f"{lab_dir}/lab.json", "w", encoding="utf-8") as f:
+    json.dump(lab, f, indent=2)
+    f.write("\n")
+EOF
 }
 
 lab_up() {
@@ -330,7 +330,7 @@ lab_up() {
   [[ -z ${TAV_PCAPS:-} || (-f $TAV_PCAPS && -x $TAV_PCAPS) ]] ||
     die "TAV_PCAPS is not an executable file: $TAV_PCAPS"
   PCAPS=${TAV_PCAPS:+$(realpath "$TAV_PCAPS")}
-  # Paths go unescaped into httpd.conf and lab.json.
+  # Paths go unescaped into httpd.conf.
   [[ -z $PCAPS || $PCAPS =~ ^/[A-Za-z0-9._/+-]+$ ]] || die "TAV_PCAPS path has unsafe characters: $PCAPS"
   for u in apache2 htpasswd krb5kdc kdb5_util kadmin.local kinit setsid ss; do
     command -v "$u" >/dev/null || die "missing program $u"
