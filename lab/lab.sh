@@ -285,6 +285,7 @@ write_lab_files() {
     echo "LAB_PCAPS=$PCAPS"
     echo "LAB_FIX_BAD=${LAB_FIX_BAD:-0}"
     echo "LAB_JSON=$DIR/lab.json"
+    echo "LAB_SUITE=$DIR/suite.json"
     echo "LAB_USERS=\"${USERS[*]}\""
     for u in "${USERS[@]}"; do
       echo "LAB_LABEL_$u=${LABEL[$u]}"
@@ -299,6 +300,7 @@ write_lab_files() {
     args+=("$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)"
       "$(allowed_users "$area")")
   done
+  # lab.json describes the lab; suite.json is the same lab as input of `tav-suite gen`.
   /usr/bin/python3 - "$DIR" "http://127.0.0.1:$HTTP_PORT" "$REALM" "$PCAPS" \
     "$([[ ${LAB_FIX_BAD:-0} == 1 ]] && echo true || echo false)" "$MIN_LABEL" "$MAX_LABEL" \
     "${#USERS[@]}" "${args[@]}" <<'EOF'
@@ -319,9 +321,23 @@ areas = [{"name": name, "label": label, "ignore_mac_label": ignore == "true",
          for name, label, ignore, allowed in (rest[i:i + 4] for i in range(n, len(rest), 4))]
 lab = {"dir": lab_dir, "base_url": base_url, "realm": realm, "krb5_config": krb5_config,
        "pcaps": pcaps, "fix_bad": fix_bad == "true", "users": users, "areas": areas}
-with open(f"{lab_dir}/lab.json", "w", encoding="utf-8") as f:
-    json.dump(lab, f, indent=2)
-    f.write("\n")
+suite = {"base_url": base_url,
+         "auth_types": ["basic", "gssapi"],
+         "users": [{"name": u["name"], "password": u["password"], "labels": [u["label"]],
+                    "min_label": u["min_label"], "max_label": u["max_label"],
+                    "env": {"KRB5CCNAME": u["ccache"], "KRB5_CONFIG": krb5_config}}
+                   for u in users],
+         "objects": [{"name": a["name"], "label": a["label"],
+                      "ignore_mac_label": a["ignore_mac_label"],
+                      "paths": {"basic": a["basic_path"], "gssapi": a["gssapi_path"]}}
+                     for a in areas],
+         "report": {"check_body": True,
+                    "body_template": "object label {obj_mac_lev}:{obj_mac_cat:x}",
+                    "allowed_codes": [200], "denied_codes": [401, 403]}}
+for name, doc in (("lab.json", lab), ("suite.json", suite)):
+    with open(f"{lab_dir}/{name}", "w", encoding="utf-8") as f:
+        json.dump(doc, f, indent=2)
+        f.write("\n")
 EOF
 }
 
