@@ -434,4 +434,4 @@ echo "Machine: $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /pr
   "$(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 2^20}' /proc/meminfo), kernel $(uname -r)"
 echo "Load average (1, 5, 15 min) while the benchmark ran:"
 cat "$LOADS"
-"$PY" "$HERE/summarize.py" "$RESULTS" "$N" "$TASKS" "$TASK_REQUESTS"
+"$PY" "$HERE/summarize_results.py" "$RESULTS" "$N" "$TASKS" "$TASK_REQUESTS"
