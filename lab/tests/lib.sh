@@ -100,11 +100,13 @@ basic_get() {
   BODY=${out%$'\n'*}
 }
 
-# negotiate_get USER PATH [CURL ARGS...]: sets CODE and BODY.
+# negotiate_get USER PATH [CURL ARGS...]: sets CODE, BODY and CURL_STATUS.
 negotiate_get() {
   local u=$1 path=$2 out
   shift 2
-  out=$(as_user "$u" curl -sS --negotiate -u : "$@" -w '\n%{http_code}' "$LAB_BASE_URL$path")
+  CURL_STATUS=0
+  out=$(as_user "$u" curl -sS --negotiate -u : "$@" -w '\n%{http_code}' "$LAB_BASE_URL$path") ||
+    CURL_STATUS=$?
   CODE=${out##*$'\n'}
   BODY=${out%$'\n'*}
 }
