@@ -1,6 +1,8 @@
 # The Debian package: `cpack -G DEB` in the build folder packs what cmake/Install.cmake
 # installs into tav_{version}-{release}_{arch}.deb, with dependencies from dpkg-shlibdeps.
 set(TAV_DEBIAN_RELEASE 1)
+set(TAV_PACKAGE_MAINTAINER "tav maintainers <maintainers@users.noreply.c-seed-30a58ea0.example>"
+    CACHE STRING "Maintainer field of the Debian package")
 
 # Debian's changelog and lintian's overrides travel in the package; the changelog is gzipped
 # like the man pages.
@@ -23,8 +25,6 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${TAV_DEBIAN_RELEASE})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(TAV_PACKAGE_MAINTAINER "tav maintainers <maintainers@users.noreply.c-seed-30a58ea0.example>"
-    CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TAV_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -58,7 +58,6 @@ if(TAV_USE_STANDINS)
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\\\.git/")
 
 # Without the man pages the package is incomplete: cpack stops with the reason.
 if(NOT TAV_MAN_PAGES_BUILT)
