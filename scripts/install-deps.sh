@@ -21,6 +21,7 @@ packages=(
   g++ cmake make pkg-config
   libcurl4-openssl-dev libspdlog-dev libfmt-dev nlohmann-json3-dev libtclap-dev libgtest-dev
   python3 clang-format
+  scdoc dpkg-dev file lintian
 )
 for list in "${lists[@]}"; do
   # The lab's list is optional, as it always was; an asked-for list is not.
