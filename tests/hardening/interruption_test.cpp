@@ -31,10 +31,6 @@ bool waitUntil(const std::function<bool()>& condition, int seconds = 20) {
   return true;
 }
 
-bool contains(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 class InterruptionTest : public ::testing::Test {
  protected:
   // Starts tav-req on a task that hangs after one answer and a task that finishes, and returns
@@ -49,7 +45,7 @@ class InterruptionTest : public ::testing::Test {
          task("daemon", "0:0", {request("other", server.url("/ok?other"))})});
     req = std::make_unique<Started>(run.reqArgs());
     ASSERT_TRUE(waitUntil([&] {
-      return contains(tav_test::readLines(run.dir / "server.log"), "start /hang") &&
+      return std::ranges::count(tav_test::readLines(run.dir / "server.log"), "start /hang") == 1 &&
              fs::exists(run.outDir / "responses_daemon_0_0.json");
     }));
     children = childrenOf(req->pid());
@@ -97,8 +93,10 @@ TEST_F(InterruptionTest, SigtermEndsTheRunAtOnceAndKeepsWhatWasFinished) {
   // The interrupted task saved the answer it had and says why it stopped.
   EXPECT_EQ(json::parse(tav_test::readFile(run.outDir / "responses_nobody_1_1.json")),
             json::parse(R"({"tasks": [{"uuid": "first", "code": 200, "body": "ok"}]})"));
-  EXPECT_TRUE(contains(messages(childLogs(run.logDir).at(hung)),
-                       "error interrupted by signal 15 (Terminated): 1 of 3 requests answered"));
+  EXPECT_EQ(std::ranges::count(messages(childLogs(run.logDir).at(hung)),
+                               "error interrupted by signal 15 (Terminated): 1 of 3 requests "
+                               "answered"),
+            1);
   expectNoChildLeft();
 }
 
@@ -110,8 +108,9 @@ TEST_F(InterruptionTest, AChildKilledByASignalIsNamedInTheMainLog) {
   EXPECT_EQ(result.status, 1);
   const Lines main = run.mainLog();
   const std::string pid = std::to_string(hung);
-  EXPECT_TRUE(contains(main, "error child [" + pid + "] was failed"));
-  EXPECT_TRUE(contains(main, "error child [" + pid + "] was killed by signal 9 (Killed)"));
+  EXPECT_EQ(std::ranges::count(main, "error child [" + pid + "] was failed"), 1);
+  EXPECT_EQ(std::ranges::count(main, "error child [" + pid + "] was killed by signal 9 (Killed)"),
+            1);
   EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "other", "code": 200, "body": "ok"}])"));
 }
 
