@@ -1,12 +1,14 @@
 #include "req/child_process.h"
 
 #include <spdlog/spdlog.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -14,6 +16,7 @@
 #include "common/log_file.h"
 #include "platform/zem.h"
 #include "req/identity_switch.h"
+#include "req/interruption.h"
 
 namespace tav_req {
 
@@ -43,6 +46,15 @@ void reportChildException(bool logOpen, const char* what) {
   }
 }
 
+// Linux clears the parent-death signal when the credentials change, so it is asked for after the
+// switch; a parent that ended before that shows as a changed parent pid.
+void endWithParent(pid_t parent) {
+  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
+    spdlog::warn("Failed to ask for a signal at the runner's end: {}", std::strerror(errno));
+  }
+  if (getppid() != parent) raise(SIGTERM);
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(std::string logDir, spdlog::level::level_enum logLevel, Environment env)
@@ -54,13 +66,17 @@ ChildProcess::~ChildProcess() {
 
 void ChildProcess::start(const ChildUser& user, const std::function<bool()>& task) {
   if (pid_ != -1) return;
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == -1) return;
-  if (pid == 0) runChild(user, task);
+  if (pid == 0) runChild(user, task, parent);
   pid_ = pid;
 }
 
-void ChildProcess::runChild(const ChildUser& user, const std::function<bool()>& task) {
+void ChildProcess::runChild(const ChildUser& user, const std::function<bool()>& task,
+                            pid_t parent) {
+  // A signal from here on is recorded for the task, which stops early and says so.
+  catchInterruptions();
   bool logOpen = false;
   try {
     zem_release();
@@ -73,7 +89,9 @@ void ChildProcess::runChild(const ChildUser& user, const std::function<bool()>& 
       tav::exitChild(1);
     }
     logOpen = true;
-    if (!initCapabilities() || !switchUser(user) || !setEnvironment(env_)) tav::exitChild(1);
+    if (!initCapabilities() || !switchUser(user)) tav::exitChild(1);
+    endWithParent(parent);
+    if (!setEnvironment(env_)) tav::exitChild(1);
     tav::exitChild(task() ? 0 : 1);
   } catch (const std::exception& error) {
     reportChildException(logOpen, error.what());
@@ -84,17 +102,31 @@ void ChildProcess::runChild(const ChildUser& user, const std::function<bool()>& 
 }
 
 bool ChildProcess::wait() {
+  return reap(0).value_or(false);
+}
+
+std::optional<bool> ChildProcess::tryWait() {
+  return reap(WNOHANG);
+}
+
+void ChildProcess::signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+std::optional<bool> ChildProcess::reap(int options) {
   if (pid_ <= 0) return false;
   int status = 0;
   pid_t result;
   do {
-    result = waitpid(pid_, &status, 0);
+    result = waitpid(pid_, &status, options);
   } while (result == -1 && errno == EINTR);
+  if (result == 0) return std::nullopt;
   if (result != pid_) {
     spdlog::error("Failed to wait for process {}: {}", pid_, result);
     return false;
   }
   pid_ = -1;
+  waitStatus_ = status;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <spdlog/common.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -29,10 +31,11 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Forks; returns in the parent only. In the child: release the inherited label state, close
-  // every inherited descriptor, open the child log, switch identity, set the environment, run
-  // the task and exit with 0 when it returned true, else 1. Does nothing when already started;
-  // a failed fork is silent and leaves the handle not started.
+  // Forks; returns in the parent only. In the child: catch the interrupting signals, release
+  // the inherited label state, close every inherited descriptor, open the child log, switch
+  // identity, ask for SIGTERM when the parent dies, set the environment, run the task and exit
+  // with 0 when it returned true, else 1. Does nothing when already started; a failed fork is
+  // silent and leaves the handle not started.
   void start(const ChildUser& user, const std::function<bool()>& task);
 
   // -1 when not started or already reaped.
@@ -42,10 +45,22 @@ class ChildProcess {
   // started or was reaped before.
   bool wait();
 
+  // wait without blocking: nothing while the child runs, else what wait returns.
+  std::optional<bool> tryWait();
+
+  // The status waitpid gave for the reaped child; nothing before it was reaped.
+  std::optional<int> waitStatus() const { return waitStatus_; }
+
+  // Sends the signal to a child that is not reaped yet.
+  void signal(int signal) const;
+
  private:
-  [[noreturn]] void runChild(const ChildUser& user, const std::function<bool()>& task);
+  [[noreturn]] void runChild(const ChildUser& user, const std::function<bool()>& task,
+                             pid_t parent);
+  std::optional<bool> reap(int options);
 
   int pid_ = -1;
+  std::optional<int> waitStatus_;
   std::string logDir_;
   spdlog::level::level_enum logLevel_;
   Environment env_;

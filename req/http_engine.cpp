@@ -79,6 +79,9 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
   curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response.body);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
+  if (request.timeoutSeconds > 0) {
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, static_cast<long>(request.timeoutSeconds));
+  }
   if (request.authType == AuthType::PAM) {
     curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     curl_easy_setopt(handle, CURLOPT_USERNAME, request.userName.c_str());
@@ -104,7 +107,8 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
 }
 
 std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest>& requests,
-                                                   std::size_t maxParallel) {
+                                                   std::size_t maxParallel,
+                                                   const std::function<bool()>& stop) {
   const std::size_t size = requests.size();
   if (size > 0 && maxParallel == 0) {
     throw std::invalid_argument("makeRequests needs maxParallel of at least 1");
@@ -121,8 +125,14 @@ std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest
   for (std::size_t i = 0; i < firstBatch; ++i) addRequest(i, requests[i], responses[i]);
   std::size_t nextRequestIdx = firstBatch;
   std::size_t finished = 0;
+  std::vector<bool> done(size, false);
 
   for (;;) {
+    if (stop && stop()) {
+      const auto unfinished = std::find(done.begin(), done.end(), false);
+      responses.resize(static_cast<std::size_t>(unfinished - done.begin()));
+      return responses;
+    }
     int running = 0;
     const CURLMcode performed = curl_multi_perform(multi_, &running);
     if (performed != CURLM_OK) {
@@ -150,15 +160,16 @@ std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest
         }
         // The message lives in the multi handle: read it before the handle goes.
         const CURLcode result = message->data.result;
+        char* priv = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &priv);
+        const auto index = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(priv));
+        if (index < size) done[index] = true;
         if (result != CURLE_OK) {
           spdlog::error(curl_easy_strerror(result));
           releaseTransfer(easy);
         } else {
           long code = 0;
-          char* priv = nullptr;
           curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-          curl_easy_getinfo(easy, CURLINFO_PRIVATE, &priv);
-          const auto index = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(priv));
           if (index >= size) {
             spdlog::error("something went wrong, job id = {}", index);
             releaseTransfer(easy);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct HttpRequest {
   std::string userName;
   std::string password;
   AuthType authType = AuthType::PAM;
+  unsigned timeoutSeconds = 0;  // limit of the whole transfer; 0: none
 };
 
 struct HttpResponse {
@@ -40,10 +42,14 @@ class HttpEngine {
   HttpEngine& operator=(const HttpEngine&) = delete;
 
   // Sends the requests with at most maxParallel (>= 1) transfers in flight; entry i of the
-  // result answers request i. A failed transfer keeps code 0 and an empty uuid. Throws
-  // std::runtime_error when a transfer cannot be created or added.
+  // result answers request i. A failed or timed-out transfer keeps code 0 and an empty uuid.
+  // `stop`, when given, is asked before every pass (at most 100 ms apart, sooner after a
+  // signal); once it says true the transfers in flight are abandoned and only the answers of
+  // the requests before the first unfinished one are returned. Throws std::runtime_error when
+  // a transfer cannot be created or added.
   std::vector<HttpResponse> makeRequests(const std::vector<HttpRequest>& requests,
-                                         std::size_t maxParallel);
+                                         std::size_t maxParallel,
+                                         const std::function<bool()>& stop = nullptr);
 
  private:
   void addRequest(std::size_t index, const HttpRequest& request, HttpResponse& response);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/log_file.h"
+#include "req/interruption.h"
 #include "req/options.h"
 #include "req/responses_file.h"
 #include "req/run_children.h"
@@ -18,6 +19,10 @@ int main(int argc, char** argv) {
   // A rejected command line ends the run before anything is created.
   const Options options = readCommandLine(argc, argv);
   if (!options.ok) return 1;
+
+  // From here on SIGINT, SIGTERM and SIGHUP end the run in order: the children are told, the
+  // answers saved so far are merged, and the run ends with status 1.
+  catchInterruptions();
 
   if (!tav::createMainLog(options.logDir, "main.log", "base_file_logger", options.logLevel)) {
     return 1;
@@ -34,9 +39,9 @@ int main(int argc, char** argv) {
     Children children = startChildren(tasks, options, fileNames);
     const ReapResult reaped = reapChildren(children, fileNames);
 
-    // The merge runs whatever the children's results were.
+    // The merge runs whatever the children's results were, interrupted or not.
     const bool merged = mergeResponses(options.outputDir, reaped.succeededFiles);
-    return reaped.allChildrenOk && merged ? 0 : 1;
+    return reaped.allChildrenOk && merged && reaped.interruption == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     // Only resource exhaustion gets here (JSON failures are the loader's, children never return
     // here); started children have been reaped on the way out, and the run ends with a reason in

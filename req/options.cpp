@@ -1,6 +1,29 @@
 #include "req/options.h"
 
+#include <fmt/format.h>
+
+#include <string>
+
 namespace tav_req {
+
+namespace {
+
+// A whole number of seconds in decimal digits only, so a sign or a fraction is refused rather
+// than read as something else.
+class SecondsConstraint : public TCLAP::Constraint<std::string> {
+ public:
+  std::string description() const override {
+    return fmt::format("Value must be a whole number of seconds from 0 to {}.", kMaxRequestTimeout);
+  }
+  std::string shortID() const override { return "seconds"; }
+  bool check(const std::string& value) const override {
+    if (value.empty() || value.size() > 10) return false;
+    if (value.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::stoull(value) <= kMaxRequestTimeout;
+  }
+};
+
+}  // namespace
 
 Options readCommandLine(int argc, char** argv) {
   Options options;
@@ -12,6 +35,7 @@ Options readCommandLine(int argc, char** argv) {
     TCLAP::ValuesConstraint<std::string> levelConstraint(levelNames);
     ExistingDirectoryConstraint directoryConstraint;
     ExistingFileConstraint fileConstraint;
+    SecondsConstraint secondsConstraint;
 
     TCLAP::ValueArg<std::string> logLevel("l", "log-level",
                                           tav::logLevelDescription(options.logLevel), false,
@@ -24,12 +48,18 @@ Options readCommandLine(int argc, char** argv) {
     TCLAP::ValueArg<std::string> outputDir("o", "output-dir",
                                            "Path to the output directory to write results", true,
                                            "", &directoryConstraint, parser);
+    TCLAP::ValueArg<std::string> requestTimeout(
+        "", "request-timeout",
+        "Time limit of each request's whole transfer in seconds; a request that runs out of it "
+        "is recorded as a failed transfer (code 0) and the next one is sent. Default: 0, no limit",
+        false, "0", &secondsConstraint, parser);
     parser.parse(argc, argv);
 
     if (logLevel.isSet()) options.logLevel = spdlog::level::from_str(logLevel.getValue());
     options.logDir = logDir.getValue();
     options.tasks = tasks.getValue();
     options.outputDir = outputDir.getValue();
+    options.requestTimeout = static_cast<unsigned>(std::stoul(requestTimeout.getValue()));
   } catch (const TCLAP::ArgException& error) {
     tav::reportArgumentError(parser, error);
     options.ok = false;

@@ -18,7 +18,11 @@ struct Options {
   std::string logDir;
   std::string tasks;
   std::string outputDir;
+  unsigned requestTimeout = 0;  // seconds per request; 0: no limit
 };
+
+// The largest --request-timeout: libcurl keeps the time-out in milliseconds in an int.
+constexpr unsigned kMaxRequestTimeout = 2147483;
 
 // Parses the command line. The parser itself ends the process on a bad command line (status
 // 1) and after --help or --version (status 0).

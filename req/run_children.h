@@ -14,7 +14,9 @@ namespace tav_req {
 
 using Children = std::vector<std::unique_ptr<ChildProcess>>;
 
-// One started child per task, in task order; child i writes fileNames[i].
+// One started child per task, in task order; child i writes fileNames[i]. After an
+// interrupting signal no further child is started (logged), so there may be fewer children
+// than tasks.
 Children startChildren(const std::vector<Task>& tasks, const Options& options,
                        const std::vector<std::string>& fileNames);
 
@@ -23,9 +25,12 @@ Children startChildren(const std::vector<Task>& tasks, const Options& options,
 struct ReapResult {
   bool allChildrenOk = true;
   std::vector<std::string> succeededFiles;
+  int interruption = 0;  // the interrupting signal, 0 when the run was not interrupted
 };
 
-// Reaps the children in task order, whatever order they ended in.
+// Reaps the children in task order, whatever order they ended in. An interrupting signal,
+// received before or during the reaping, is passed on to every child still running; a second
+// one, or 5 s without the children ending, kills those still running. Every child is reaped.
 ReapResult reapChildren(Children& children, const std::vector<std::string>& fileNames);
 
 }  // namespace tav_req

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/zem.h"
+#include "req/interruption.h"
 #include "req/responses_file.h"
 
 namespace tav_req {
@@ -25,7 +26,7 @@ bool TaskClosure::operator()() const {
   return runTask(*this);
 }
 
-std::vector<HttpRequest> toHttpRequests(const Task& task) {
+std::vector<HttpRequest> toHttpRequests(const Task& task, unsigned timeoutSeconds) {
   std::vector<HttpRequest> requests;
   requests.reserve(task.requests.size());
   for (const TaskRequest& request : task.requests) {
@@ -35,6 +36,7 @@ std::vector<HttpRequest> toHttpRequests(const Task& task) {
         .userName = task.user.name,
         .password = task.user.password,
         .authType = request.authTypeName == "gssapi" ? AuthType::GSSAPI : AuthType::PAM,
+        .timeoutSeconds = timeoutSeconds,
     });
   }
   return requests;
@@ -44,22 +46,28 @@ bool runTask(const TaskClosure& closure) {
   spdlog::info("child begin");
   logLabelInForce();
   spdlog::info("make requests..");
-  const std::vector<HttpRequest> requests = toHttpRequests(closure.task);
+  const std::vector<HttpRequest> requests =
+      toHttpRequests(closure.task, closure.options.requestTimeout);
   spdlog::info("sending {} requests..", requests.size());
   std::vector<HttpResponse> responses;
   try {
     HttpEngine engine;
     // One transfer at a time keeps the task's requests in order.
-    responses = engine.makeRequests(requests, 1);
+    responses = engine.makeRequests(requests, 1, [] { return interruption() != 0; });
   } catch (const std::runtime_error& error) {
     spdlog::error("{}", error.what());
     return false;
+  }
+  const bool complete = responses.size() == requests.size();
+  if (!complete) {
+    spdlog::error("interrupted by signal {}: {} of {} requests answered",
+                  signalText(interruption()), responses.size(), requests.size());
   }
   spdlog::info("serialize {} responses..", responses.size());
   const bool saved =
       saveResponses(closure.options.outputDir, closure.responsesFileName, closure.task, responses);
   spdlog::info("child end");
-  return saved;
+  return saved && complete;
 }
 
 }  // namespace tav_req

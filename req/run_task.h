@@ -20,12 +20,13 @@ struct TaskClosure {
   bool operator()() const;
 };
 
-// One request per task request, in order, for the task's user; "gssapi" exactly selects
-// Negotiate, anything else Basic.
-std::vector<HttpRequest> toHttpRequests(const Task& task);
+// One request per task request, in order, for the task's user, each limited to timeoutSeconds
+// (0: no limit); "gssapi" exactly selects Negotiate, anything else Basic.
+std::vector<HttpRequest> toHttpRequests(const Task& task, unsigned timeoutSeconds = 0);
 
-// True when the responses file was written; false when the engine could not be set up or the
-// file could not be written.
+// True when the responses file was written with an answer for every request; false when the
+// engine could not be set up, the file could not be written, or an interrupting signal stopped
+// the requests (the answers received before it are saved).
 bool runTask(const TaskClosure& closure);
 
 }  // namespace tav_req

@@ -25,6 +25,8 @@ Paths:
   /cut?n=N           the same, but closes the connection in order (FIN) instead of resetting it
   /peer              200 "peer PORT" with the client's port; ?close=1 then closes the connection
                      although the answer kept it alive (no "Connection: close")
+  /hang              reads the request and never answers; the connection closes when the server
+                     stops
   anything else      404 "not found"
 
 With --log FILE every request appends "start PATH" when it arrives and "end PATH" just before
@@ -61,6 +63,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if url.path in ("/large", "/reset", "/cut"):
             self.server.log_line("end " + self.path)
             self.stream(url.path, int(query.get("n", "0")))
+            return
+        if url.path == "/hang":
+            # Each request has a thread of its own, so the other paths keep answering.
+            self.server.stopping.wait()
+            self.close_connection = True
             return
         if url.path == "/peer":
             # The answer says nothing of closing; the server just does.
@@ -150,6 +157,7 @@ class Server(http.server.ThreadingHTTPServer):
         self.log_path = log_path
         self.lock = threading.Lock()
         self.gates = {}
+        self.stopping = threading.Event()  # ends the /hang handlers
 
     def log_line(self, text):
         if self.log_path:
@@ -175,6 +183,7 @@ def main():
 
     def stop_when_stdin_closes():
         sys.stdin.buffer.read()
+        server.stopping.set()
         server.shutdown()
 
     threading.Thread(target=stop_when_stdin_closes, daemon=True).start()

@@ -72,11 +72,20 @@ class RunnerTest : public ::testing::Test {
 
   tav_test::RunResult runText(const std::string& tasks,
                               const std::map<std::string, std::string>& env = {},
-                              const std::string& level = "info") {
+                              const std::string& level = "info",
+                              const std::vector<std::string>& extraArgs = {}) {
     tav_test::writeFile(dir / "tasks.json", tasks);
-    return tav_test::runProgram({TAV_REQ_PATH, "-l", level, "-d", logDir.string(), "-t",
-                                 (dir / "tasks.json").string(), "-o", outDir.string()},
-                                env);
+    std::vector<std::string> argv = {TAV_REQ_PATH,
+                                     "-l",
+                                     level,
+                                     "-d",
+                                     logDir.string(),
+                                     "-t",
+                                     (dir / "tasks.json").string(),
+                                     "-o",
+                                     outDir.string()};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    return tav_test::runProgram(argv, env);
   }
 
   Lines mainLog() const { return messages(logDir / "main.log"); }
@@ -324,6 +333,37 @@ TEST_F(RunnerTest, AnUnusableTasksFileStartsNoChild) {
     EXPECT_EQ(countChildLogs(), 0u);
     EXPECT_TRUE(fs::is_empty(outDir));
   }
+}
+
+TEST_F(RunnerTest, ARequestThatRunsOutOfTimeIsAFailedTransferAndTheNextIsSent) {
+  SKIP_UNLESS_ROOT();
+  const std::vector<json> tasks = {
+      task("nobody", "0:0",
+           {request("n1", server.url("/hang")), request("n2", server.url("/ok?after"))}),
+      task("daemon", "0:0", {request("d1", server.url("/ok"))})};
+  const auto result = runText(json(tasks).dump(), {}, "info", {"--request-timeout", "1"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(merged(), json::parse(R"([
+    {"uuid": "", "code": 0, "body": ""},
+    {"uuid": "n2", "code": 200, "body": "ok"},
+    {"uuid": "d1", "code": 200, "body": "ok"}])"));
+  const Lines child = messages(childLogsInTaskOrder().at(0));
+  EXPECT_NE(std::find(child.begin(), child.end(), "error Timeout was reached"), child.end());
+}
+
+TEST_F(RunnerTest, ARequestTimeoutThatIsNotAWholeNumberOfSecondsIsRejected) {
+  for (const char* value : {"-5", "abc", "1.5", "+3", "", "2147484", "99999999999999999999"}) {
+    const auto result = runText("[]", {}, "info", {"--request-timeout", value});
+    EXPECT_EQ(result.status, 1) << value;
+    EXPECT_NE(result.err.find("does not meet constraint: Value must be a whole number of "
+                              "seconds from 0 to 2147483."),
+              std::string::npos)
+        << result.err;
+  }
+  EXPECT_TRUE(fs::is_empty(logDir));
+  EXPECT_TRUE(fs::is_empty(outDir));
+  const auto help = tav_test::runProgram({TAV_REQ_PATH, "--help"});
+  EXPECT_NE(help.out.find("--request-timeout <seconds>"), std::string::npos) << help.out;
 }
 
 }  // namespace
