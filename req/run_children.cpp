@@ -20,12 +20,12 @@ using Clock = std::chrono::steady_clock;
 // killed; they need well under a second.
 constexpr auto kGracePeriod = std::chrono::seconds(5);
 
-// The second line for a child that did not end by returning: killed by a signal, or an exit
-// status other than the 0 and 1 of the child's own code, whose log tells the story.
-void nameAbnormalEnd(int pid, int status) {
+// The second line for a failed child: the signal that killed it, or its exit status (the
+// child's log tells why it chose that status; a signal often leaves that log empty).
+void nameHowItEnded(int pid, int status) {
   if (WIFSIGNALED(status)) {
     spdlog::error("child [{}] was killed by signal {}", pid, signalText(WTERMSIG(status)));
-  } else if (WIFEXITED(status) && WEXITSTATUS(status) > 1) {
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
     spdlog::error("child [{}] exited with status {}", pid, WEXITSTATUS(status));
   }
 }
@@ -129,7 +129,7 @@ ReapResult reapChildren(Children& children, const std::vector<std::string>& file
       result.succeededFiles.push_back(fileNames[i]);
     } else {
       spdlog::error("child [{}] was failed", pid);
-      if (const auto status = children[i]->waitStatus()) nameAbnormalEnd(pid, *status);
+      if (const auto status = children[i]->waitStatus()) nameHowItEnded(pid, *status);
       result.allChildrenOk = false;
     }
   }

@@ -87,7 +87,8 @@ TEST_F(InterruptionTest, SigtermEndsTheRunAtOnceAndKeepsWhatWasFinished) {
   EXPECT_EQ(main.front(),
             "error run interrupted by signal 15 (Terminated); passing it on to the children "
             "still running");
-  EXPECT_EQ(startingWith(main, "error child [").size(), 1u);
+  // The interrupted child: its outcome and its status.
+  EXPECT_EQ(startingWith(main, "error child [").size(), 2u);
   EXPECT_EQ(main.back(), "info saved result to " + run.out("responses.json"));
   EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "other", "code": 200, "body": "ok"}])"));
   // The interrupted task saved the answer it had and says why it stopped.

@@ -72,6 +72,7 @@ TEST_F(LocalFaultTest, AnOutputFolderOneUserCannotWriteFailsOnlyThatTaskAndMerge
             Lines{"info saved result to " + run.out("responses_daemon_0_0.json")});
   EXPECT_EQ(run.mainLog(),
             (Lines{fmt::format("error child [{}] was failed", childPidOf("nobody")),
+                   fmt::format("error child [{}] exited with status 1", childPidOf("nobody")),
                    fmt::format("info child [{}] was successfully completed", childPidOf("daemon")),
                    "info saved result to " + run.out("responses.json")}));
 }
@@ -133,9 +134,11 @@ TEST_F(LocalFaultTest, ChildLogsWithoutRoomFailEveryChildBeforeItSendsAnything) 
     EXPECT_TRUE(line.ends_with("_0_0x0.log for writing: No space left on device")) << line;
   }
   const Lines main = messages(logDir / "main.log");
-  ASSERT_EQ(main.size(), kTasks + 1) << ::testing::PrintToString(main);
+  ASSERT_EQ(main.size(), 2 * kTasks + 1) << ::testing::PrintToString(main);
   for (std::size_t i = 0; i < kTasks; ++i) {
-    EXPECT_TRUE(main[i].starts_with("error child [")) << main[i];
+    EXPECT_TRUE(main[2 * i].starts_with("error child [")) << main[2 * i];
+    EXPECT_TRUE(main[2 * i].ends_with("] was failed")) << main[2 * i];
+    EXPECT_TRUE(main[2 * i + 1].ends_with("] exited with status 1")) << main[2 * i + 1];
   }
   EXPECT_EQ(main.back(), "info saved result to " + run.out("responses.json"));
   EXPECT_EQ(tav_test::readFile(run.outDir / "responses.json"), "null");
@@ -164,6 +167,7 @@ TEST_F(LocalFaultTest, AFullFileSystemFailsTheWriteThatMeetsItAndNothingIsMerged
   // The merge meets the same full disk: the parent says so and claims no saved result.
   EXPECT_EQ(run.mainLog(),
             (Lines{fmt::format("error child [{}] was failed", childPidOf("nobody")),
+                   fmt::format("error child [{}] exited with status 1", childPidOf("nobody")),
                    "error failed to save file " + mergedFile + ": could not write file."}));
   // What did reach the disk is a cut-off file, which no reader takes for a result.
   EXPECT_FALSE(json::accept(tav_test::readFile(taskFile)));
@@ -262,10 +266,13 @@ TEST_F(LocalFaultTest, EveryInjectedPlatformFailureEndsTheRunnerAsDocumented) {
     EXPECT_EQ(result.status, c.status) << result.err;
     EXPECT_EQ(messages(childLogOf("nobody", run.logDir)), c.childLog);
     const pid_t pid = childPidOf("nobody");
-    EXPECT_EQ(run.mainLog(),
-              (Lines{c.status == 0 ? fmt::format("info child [{}] was successfully completed", pid)
-                                   : fmt::format("error child [{}] was failed", pid),
-                     "info saved result to " + run.out("responses.json")}));
+    const Lines reaped = c.status == 0
+                             ? Lines{fmt::format("info child [{}] was successfully completed", pid)}
+                             : Lines{fmt::format("error child [{}] was failed", pid),
+                                     fmt::format("error child [{}] exited with status 1", pid)};
+    Lines expected = reaped;
+    expected.push_back("info saved result to " + run.out("responses.json"));
+    EXPECT_EQ(run.mainLog(), expected);
     EXPECT_EQ(run.merged(), c.status == 0 ? answered : json(nullptr));
     EXPECT_EQ(fs::exists(run.outDir / "responses_nobody_2_31.json"), c.status == 0);
   }

@@ -94,7 +94,10 @@ class RunnerTest : public ::testing::Test {
   std::vector<fs::path> childLogsInTaskOrder() const {
     std::vector<fs::path> logs;
     for (const auto& line : mainLog()) {
-      if (!line.starts_with("error child [") && !line.starts_with("info child [")) continue;
+      // One outcome line per child; a failed child's second line names how it ended.
+      if (!line.ends_with("] was failed") && !line.ends_with("] was successfully completed")) {
+        continue;
+      }
       const auto open = line.find('[');
       const std::string pid = line.substr(open + 1, line.find(']') - open - 1);
       for (const auto& entry : fs::directory_iterator(logDir)) {
@@ -193,10 +196,10 @@ TEST_F(RunnerTest, EveryFailedStepOfTheSwitchEndsItsChildWithItsMessage) {
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(messages(logs[0]), Lines{message});
     const std::string name = logs[0].filename().string();
-    EXPECT_EQ(
-        mainLog(),
-        (Lines{fmt::format("error child [{}] was failed", name.substr(6, name.find('-', 6) - 6)),
-               "info saved result to " + out("responses.json")}));
+    const std::string pid = name.substr(6, name.find('-', 6) - 6);
+    EXPECT_EQ(mainLog(), (Lines{fmt::format("error child [{}] was failed", pid),
+                                fmt::format("error child [{}] exited with status 1", pid),
+                                "info saved result to " + out("responses.json")}));
     EXPECT_EQ(readFile(outDir / "responses.json"), "null");
     EXPECT_FALSE(fs::exists(outDir / "responses_nobody_2_31.json"));
   }
@@ -217,11 +220,12 @@ TEST_F(RunnerTest, AFailedTaskLeavesTheOthersAndTheMergeIntact) {
   ASSERT_EQ(logs.size(), 3u);
   EXPECT_EQ(messages(logs[1]), Lines{"error Failed to find user: tav-no-such-user"});
   const Lines main = mainLog();
-  ASSERT_EQ(main.size(), 4u);
+  ASSERT_EQ(main.size(), 5u);
   EXPECT_TRUE(main[0].starts_with("info child [")) << main[0];
   EXPECT_TRUE(main[1].starts_with("error child [")) << main[1];
-  EXPECT_TRUE(main[2].starts_with("info child [")) << main[2];
-  EXPECT_EQ(main[3], "info saved result to " + out("responses.json"));
+  EXPECT_TRUE(main[2].ends_with("] exited with status 1")) << main[2];
+  EXPECT_TRUE(main[3].starts_with("info child [")) << main[3];
+  EXPECT_EQ(main[4], "info saved result to " + out("responses.json"));
   // An unreachable server is an answer like any other: code 0, no uuid.
   EXPECT_EQ(merged(), json::parse(R"([
     {"uuid": "n1", "code": 200, "body": "ok"},
