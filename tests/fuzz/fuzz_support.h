@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-namespace tav_fuzz {
+namespace tav_test {
 
 // A memory-backed file that each input replaces; opening path() reads it from the start.
 class MemFile {
@@ -62,4 +62,4 @@ inline void silenceLogging() {
   std::abort();
 }
 
-}  // namespace tav_fuzz
+}  // namespace tav_test

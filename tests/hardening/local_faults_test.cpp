@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace tav_hard;
+using namespace tav_test;
 using tav_test::HttpTestServer;
 
 #define SKIP_UNLESS_MOUNTED(mount) \
@@ -82,9 +82,7 @@ TEST_F(LocalFaultTest, ALogFolderOnAReadOnlyFileSystemStopsBothProgramsBeforeAny
   SKIP_UNLESS_MOUNTED(readOnly);
   const std::string roDir = (run.dir / "ro").string();
   run.writeTasks({task("nobody", "0:0", {request("n1", server.url("/ok"))})});
-  const auto runner =
-      tav_test::runProgram({TAV_REQ_PATH, "-d", roDir, "-t", (run.dir / "tasks.json").string(),
-                            "-o", run.outDir.string()});
+  const auto runner = run.runReqIn(roDir, run.outDir);
   EXPECT_EQ(runner.status, 1);
   EXPECT_EQ(runner.err, fmt::format("Error: Failed opening file {}/main.log for writing: "
                                     "Read-only file system\n",
@@ -115,9 +113,7 @@ TEST_F(LocalFaultTest, ChildLogsWithoutRoomFailEveryChildBeforeItSendsAnything) 
                          {request(fmt::format("r{}", i), server.url("/ok"))}));
   }
   run.writeTasks(tasks);
-  const auto result =
-      tav_test::runProgram({TAV_REQ_PATH, "-d", logDir.string(), "-t",
-                            (run.dir / "tasks.json").string(), "-o", run.outDir.string()});
+  const auto result = run.runReqIn(logDir, run.outDir);
   EXPECT_EQ(result.status, 1);
   // Every child says why on the standard error it shares with the others, one whole line each.
   Lines errors;
@@ -153,9 +149,7 @@ TEST_F(LocalFaultTest, AFullFileSystemFailsTheWriteThatMeetsItAndNothingIsMerged
   run.writeTasks(
       {task("nobody", "0:0",
             {request("n1", server.url("/ok")), request("large", server.url("/large?n=200000"))})});
-  const auto result =
-      tav_test::runProgram({TAV_REQ_PATH, "-d", run.logDir.string(), "-t",
-                            (run.dir / "tasks.json").string(), "-o", outDir.string()});
+  const auto result = run.runReqIn(run.logDir, outDir);
   EXPECT_EQ(result.status, 1);
   const Lines child = messages(childLogOf("nobody", run.logDir));
   EXPECT_EQ(startingWith(child, "error "),
