@@ -14,7 +14,6 @@
 using nlohmann::json;
 using tav_rep::CheckEntry;
 using tav_rep::CheckTable;
-using tav_test::LogCapture;
 using tav_test::LogRecord;
 using tav_test::LogRecords;
 
@@ -41,8 +40,10 @@ auto fields(const CheckEntry& entry) {
                          entry.expect_ignore_mac_label);
 }
 
-class CheckTableTest : public ::testing::Test {
+class CheckTableTest : public tav_test::LoaderTest {
  protected:
+  CheckTableTest() : LoaderTest("data") {}
+
   CheckTable load(const std::string& metadata, const std::string& responses) {
     tav_test::writeFile(dir / "metadata.json", metadata);
     tav_test::writeFile(dir / "responses.json", responses);
@@ -51,13 +52,6 @@ class CheckTableTest : public ::testing::Test {
   CheckTable load(const json& metadata, const json& responses) {
     return load(metadata.dump(), responses.dump());
   }
-
-  static LogRecord failure(const std::string& what, int id) {
-    return {"critical", fmt::format("Failed to parse data: {}; exception id {}", what, id)};
-  }
-
-  tav_test::TempDir dir;
-  LogCapture log;
 };
 
 }  // namespace

@@ -1,15 +1,36 @@
-// Bad input for the loaders' tests: each field of a JSON object in turn set to a value of each
-// other JSON type, and what a load of a cut-short text must log.
+// The loaders' tests: a fixture with a folder for the input files and the capture of what the
+// loader logs, each field of a JSON object in turn set to a value of each other JSON type, and
+// what a load of a cut-short text must log.
 #pragma once
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 
 #include "tests/support/log_capture.h"
+#include "tests/support/test_support.h"
 
 namespace tav_test {
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  // `what` names the input in the loader's messages: "data" or "config".
+  explicit LoaderTest(std::string what) : what_(std::move(what)) {}
+
+  // The record logged for a JSON library error other than a parse error.
+  LogRecord failure(const std::string& error, int id) const {
+    return {"critical", fmt::format("Failed to parse {}: {}; exception id {}", what_, error, id)};
+  }
+
+  TempDir dir;
+  LogCapture log;
+
+ private:
+  std::string what_;
+};
 
 // Calls check(key, wrong, changed) for every field `key` of `object` and every value `wrong` of
 // another type than the field's, `changed` being the object with that one field replaced.

@@ -13,26 +13,19 @@
 using tav_rep::loadConfig;
 using tav_rep::MacLabel;
 using tav_rep::ReportConfig;
-using tav_test::LogCapture;
 using tav_test::LogRecord;
 using tav_test::LogRecords;
 
 namespace {
 
-class ReportConfigTest : public ::testing::Test {
+class ReportConfigTest : public tav_test::LoaderTest {
  protected:
+  ReportConfigTest() : LoaderTest("config") {}
+
   std::optional<ReportConfig> load(const std::string& text) {
     tav_test::writeFile(dir / "config.json", text);
     return loadConfig(dir / "config.json");
   }
-
-  // The record logged for a JSON library error other than a parse error.
-  static LogRecord failure(const std::string& what, int id) {
-    return {"critical", fmt::format("Failed to parse config: {}; exception id {}", what, id)};
-  }
-
-  tav_test::TempDir dir;
-  LogCapture log;
 };
 
 }  // namespace
