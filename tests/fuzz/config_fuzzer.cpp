@@ -7,11 +7,6 @@
 #include "rep/report_config.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_test::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static tav_test::MemFile file("config");
   file.write(data, size);

@@ -68,11 +68,6 @@ bool sameEntry(const tav_rep::CheckEntry& a, const tav_rep::CheckEntry& b) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_test::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static tav_test::MemFile metadata("metadata");
   static tav_test::MemFile responses("responses");

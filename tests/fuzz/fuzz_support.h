@@ -1,5 +1,6 @@
 // Shared by the fuzz targets: the loaders take paths, so each input goes into an in-memory file
-// reached through /proc; and every log line goes to a null sink, formatted but never written.
+// reached through /proc; and every log line goes to a null sink, formatted but never written
+// (fuzz_support.cpp sets that up before the first input).
 #pragma once
 
 #include <spdlog/sinks/null_sink.h>

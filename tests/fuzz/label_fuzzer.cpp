@@ -9,11 +9,6 @@
 #include "req/task.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_test::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::optional<tav_rep::MacLabel> checker = tav_rep::parseMacLabel(text);

@@ -29,11 +29,6 @@ std::string labelText(const tav_rep::MacLabel& label) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_test::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static tav_test::MemFile file("config");
   if (size < 10) return 0;
