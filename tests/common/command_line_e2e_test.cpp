@@ -18,6 +18,13 @@ bool isEmptyDir(const fs::path& dir) {
   return fs::is_empty(dir);
 }
 
+// The program refused its command line with status 1 and the text on standard error.
+void expectRejected(const tav_test::RunResult& result, const std::string& text,
+                    const std::string& what) {
+  EXPECT_EQ(result.status, 1) << what;
+  EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
+}
+
 struct Program {
   std::string path;
   std::string name;
@@ -26,9 +33,21 @@ struct Program {
 const Program kRunner{TAV_REQ_PATH, "tav-req"};
 const Program kChecker{TAV_REP_PATH, "tav-rep"};
 
+// A fresh temporary folder for each case.
+class CommandLine : public ::testing::Test {
+ protected:
+  // dir/tasks.json with no task in it, and the folder dir/logs.
+  void writeTasksAndLogs() const {
+    tav_test::writeFile(dir / "tasks.json", "[]");
+    fs::create_directory(dir / "logs");
+  }
+
+  TempDir dir;
+};
+
 }  // namespace
 
-TEST(CommandLine, VersionIsTheSameForBothPrograms) {
+TEST_F(CommandLine, VersionIsTheSameForBothPrograms) {
   for (const Program& program : {kRunner, kChecker}) {
     const auto result = runProgram({program.path, "--version"});
     EXPECT_EQ(result.status, 0) << program.name;
@@ -37,7 +56,7 @@ TEST(CommandLine, VersionIsTheSameForBothPrograms) {
   }
 }
 
-TEST(CommandLine, HelpShowsTheOptionTableOfTheRunner) {
+TEST_F(CommandLine, HelpShowsTheOptionTableOfTheRunner) {
   const auto result = runProgram({kRunner.path, "--help"});
   EXPECT_EQ(result.status, 0);
   for (const char* text :
@@ -49,7 +68,7 @@ TEST(CommandLine, HelpShowsTheOptionTableOfTheRunner) {
   }
 }
 
-TEST(CommandLine, HelpShowsTheOptionTableOfTheChecker) {
+TEST_F(CommandLine, HelpShowsTheOptionTableOfTheChecker) {
   const auto result = runProgram({kChecker.path, "--help"});
   EXPECT_EQ(result.status, 0);
   for (const char* text :
@@ -62,37 +81,28 @@ TEST(CommandLine, HelpShowsTheOptionTableOfTheChecker) {
   }
 }
 
-TEST(CommandLine, NoOptionsIsRejectedAndCreatesNothing) {
-  TempDir dir;
+TEST_F(CommandLine, NoOptionsIsRejectedAndCreatesNothing) {
   for (const Program& program : {kRunner, kChecker}) {
     const auto result = runProgram({program.path});
-    EXPECT_EQ(result.status, 1) << program.name;
-    EXPECT_NE(result.err.find("Required arguments missing"), std::string::npos) << result.err;
+    expectRejected(result, "Required arguments missing", program.name);
   }
   EXPECT_TRUE(isEmptyDir(dir.path()));
 }
 
-TEST(CommandLine, RejectsLevelNamesOutsideTheList) {
-  TempDir dir;
-  tav_test::writeFile(dir / "tasks.json", "[]");
-  fs::create_directory(dir / "logs");
+TEST_F(CommandLine, RejectsLevelNamesOutsideTheList) {
+  writeTasksAndLogs();
   for (const char* level : {"warn", "err", "INFO", ""}) {
     const auto result = runProgram({kRunner.path, "-l", level, "-d", (dir / "logs").string(), "-t",
                                     (dir / "tasks.json").string(), "-o", dir.path().string()});
-    EXPECT_EQ(result.status, 1) << level;
-    EXPECT_NE(result.err.find("does not meet constraint: trace|debug|info|warning|error|"
-                              "critical|off"),
-              std::string::npos)
-        << result.err;
+    expectRejected(result, "does not meet constraint: trace|debug|info|warning|error|critical|off",
+                   level);
   }
   EXPECT_TRUE(isEmptyDir(dir / "logs"));
 }
 
-TEST(CommandLine, RejectsPathsOfTheWrongKindWithTheConstraintText) {
-  TempDir dir;
-  tav_test::writeFile(dir / "tasks.json", "[]");
+TEST_F(CommandLine, RejectsPathsOfTheWrongKindWithTheConstraintText) {
+  writeTasksAndLogs();
   fs::create_symlink(dir / "gone.json", dir / "dangling.json");
-  fs::create_directory(dir / "logs");
   const std::string logs = (dir / "logs").string();
   const std::string tasks = (dir / "tasks.json").string();
 
@@ -115,14 +125,12 @@ TEST(CommandLine, RejectsPathsOfTheWrongKindWithTheConstraintText) {
     std::vector<std::string> argv{kRunner.path};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     const auto result = runProgram(argv);
-    EXPECT_EQ(result.status, 1) << c.expected;
-    EXPECT_NE(result.err.find(c.expected), std::string::npos) << result.err;
+    expectRejected(result, c.expected, c.expected);
   }
   EXPECT_TRUE(isEmptyDir(dir / "logs"));
 }
 
-TEST(CommandLine, AcceptsLinksAndOneDirectoryForLogsAndOutput) {
-  TempDir dir;
+TEST_F(CommandLine, AcceptsLinksAndOneDirectoryForLogsAndOutput) {
   tav_test::writeFile(dir / "tasks.json", "[]");
   fs::create_symlink(dir / "tasks.json", dir / "link.json");
   fs::create_directory(dir / "work");

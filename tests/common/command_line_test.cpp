@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <spdlog/common.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -34,15 +33,12 @@ class Argv {
 
 // Runs the check as the unprivileged user nobody in a child process.
 bool checkAsNobody(const TCLAP::Constraint<std::string>& constraint, const std::string& value) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-    _exit(constraint.check(value) ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "could not become nobody";
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const int status = tav_test::runInChild([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
+    return constraint.check(value) ? 0 : 1;
+  });
+  EXPECT_TRUE(status >= 0 && status < 128 && status != 2) << "could not become nobody";
+  return status == 0;
 }
 
 }  // namespace

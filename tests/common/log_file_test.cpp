@@ -22,19 +22,6 @@ class LogFileTest : public ::testing::Test {
   TempDir dir;
 };
 
-// Runs the body in a child process and returns its exit status, or 128 + signal.
-template <typename Body>
-int inChild(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    body();
-    _exit(99);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 }  // namespace
 
 TEST_F(LogFileTest, MainLogLinesHaveTheDefaultPattern) {
@@ -88,11 +75,12 @@ TEST(ChildLogPath, FormatsPidUserLevelAndHexCategories) {
 TEST_F(LogFileTest, ChildLogKeepsEveryLineAfterExitChild) {
   const std::string logDir = dir.path().string();
   int childPid = 0;
-  const int status = inChild([&] {
-    if (!tav::openChildLog(logDir, spdlog::level::debug, "alice", 2, 0x1f)) _exit(3);
+  const int status = tav_test::runInChild([&] {
+    if (!tav::openChildLog(logDir, spdlog::level::debug, "alice", 2, 0x1f)) return 3;
     spdlog::debug("detail");
     spdlog::info("result");
     tav::exitChild(7);
+    return 99;
   });
   EXPECT_EQ(status, 7);
   for (const auto& entry : fs::directory_iterator(dir.path())) {
@@ -110,11 +98,12 @@ TEST_F(LogFileTest, ChildLogKeepsEveryLineAfterExitChild) {
 
 TEST_F(LogFileTest, ChildLogHasErrorLinesOnDiskAtOnce) {
   const std::string logDir = dir.path().string();
-  const int status = inChild([&] {
-    if (!tav::openChildLog(logDir, spdlog::level::info, "bob", 0, 0)) _exit(3);
+  const int status = tav_test::runInChild([&] {
+    if (!tav::openChildLog(logDir, spdlog::level::info, "bob", 0, 0)) return 3;
     spdlog::info("buffered");
     spdlog::error("failed step");
     raise(SIGKILL);  // no flush on the way out
+    return 99;
   });
   EXPECT_EQ(status, 128 + SIGKILL);
   const auto entries = fs::directory_iterator(dir.path());

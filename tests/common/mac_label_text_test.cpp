@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
-namespace tav {
+namespace tav_test {
 namespace {
+
+using namespace tav;
 
 TEST(MacLabelTextTest, ReadsDecimalLevelAndHexMaskLikeStoi) {
   struct Case {
@@ -87,4 +89,4 @@ TEST(MacLabelTextTest, NamesWhyATextIsNotALabel) {
 }
 
 }  // namespace
-}  // namespace tav
+}  // namespace tav_test

@@ -7,20 +7,15 @@
 #include "rep/report_config.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_fuzz::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static tav_fuzz::MemFile file("config");
+  static tav_test::MemFile file("config");
   file.write(data, size);
   const std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(file.path());
   if (!config || !config->check_body) return 0;
   try {
     tav_rep::formatBodyTemplate(config->body_template, {2, 0x1f}, {1, 0x3});
   } catch (const fmt::format_error&) {
-    tav_fuzz::fail("an accepted body template does not format");
+    tav_test::fail("an accepted body template does not format");
   }
   return 0;
 }

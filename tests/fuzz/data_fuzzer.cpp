@@ -68,14 +68,9 @@ bool sameEntry(const tav_rep::CheckEntry& a, const tav_rep::CheckEntry& b) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_fuzz::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static tav_fuzz::MemFile metadata("metadata");
-  static tav_fuzz::MemFile responses("responses");
+  static tav_test::MemFile metadata("metadata");
+  static tav_test::MemFile responses("responses");
   const auto* bytes = reinterpret_cast<const char*>(data);
   const auto* split = static_cast<const char*>(std::memchr(bytes, 0, size));
   const std::string metadataText =
@@ -87,11 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const CheckTable table = tav_rep::loadData(metadata.path(), responses.path());
   const CheckTable reference = referenceTable(metadataText, responsesText);
-  if (table.size() != reference.size()) tav_fuzz::fail("the loader's table has another size");
+  if (table.size() != reference.size()) tav_test::fail("the loader's table has another size");
   for (const auto& [uuid, entry] : reference) {
     const auto found = table.find(uuid);
     if (found == table.end() || !sameEntry(found->second, entry)) {
-      tav_fuzz::fail("the loader's table has another entry");
+      tav_test::fail("the loader's table has another entry");
     }
   }
   if (table.empty()) return 0;
@@ -106,10 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tav_rep::LabelCache labels;
   for (const auto& [uuid, entry] : table) tav_rep::checkEntry(uuid, entry, config, labels, report);
   for (const std::string& uuid : report.failed_uuids) {
-    if (!table.contains(uuid)) tav_fuzz::fail("a failed identifier is not in the table");
+    if (!table.contains(uuid)) tav_test::fail("a failed identifier is not in the table");
   }
   // The report is written with the strict serializer; it must never refuse the text.
   const std::string text = tav_rep::reportToJson(report).dump(2);
-  if (text.empty()) tav_fuzz::fail("empty report text");
+  if (text.empty()) tav_test::fail("empty report text");
   return 0;
 }

@@ -1,5 +1,6 @@
 // Shared by the fuzz targets: the loaders take paths, so each input goes into an in-memory file
-// reached through /proc; and every log line goes to a null sink, formatted but never written.
+// reached through /proc; and every log line goes to a null sink, formatted but never written
+// (fuzz_support.cpp sets that up before the first input).
 #pragma once
 
 #include <spdlog/sinks/null_sink.h>
@@ -14,7 +15,7 @@
 #include <memory>
 #include <string>
 
-namespace tav_fuzz {
+namespace tav_test {
 
 // A memory-backed file that each input replaces; opening path() reads it from the start.
 class MemFile {
@@ -62,4 +63,4 @@ inline void silenceLogging() {
   std::abort();
 }
 
-}  // namespace tav_fuzz
+}  // namespace tav_test

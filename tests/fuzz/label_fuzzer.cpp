@@ -9,11 +9,6 @@
 #include "req/task.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_fuzz::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::optional<tav_rep::MacLabel> checker = tav_rep::parseMacLabel(text);
@@ -21,20 +16,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     runner = tav_req::parseTaskLabel(text);
   } catch (const tav_req::BadMacLabel& error) {
-    if (error.label() != text) tav_fuzz::fail("the error names another label");
+    if (error.label() != text) tav_test::fail("the error names another label");
   }
-  if (checker.has_value() != runner.has_value()) tav_fuzz::fail("the parsers disagree");
+  if (checker.has_value() != runner.has_value()) tav_test::fail("the parsers disagree");
   if (checker && (checker->level != runner->level || checker->categories != runner->categories)) {
-    tav_fuzz::fail("the parsers give different values");
+    tav_test::fail("the parsers give different values");
   }
 
   tav_rep::LabelCache cache;
-  if (cache.ensure(text) != checker.has_value()) tav_fuzz::fail("ensure disagrees with parse");
+  if (cache.ensure(text) != checker.has_value()) tav_test::fail("ensure disagrees with parse");
   const std::optional<bool> inRange = cache.validate(text, text, text);
   const std::optional<bool> permitted = cache.check(text, text);
   if (checker && (inRange != true || permitted != true)) {
-    tav_fuzz::fail("a label does not dominate itself");
+    tav_test::fail("a label does not dominate itself");
   }
-  if (!checker && (inRange || permitted)) tav_fuzz::fail("an answer for a text that is no label");
+  if (!checker && (inRange || permitted)) tav_test::fail("an answer for a text that is no label");
   return 0;
 }

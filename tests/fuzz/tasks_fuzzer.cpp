@@ -10,13 +10,8 @@
 #include "req/task.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_fuzz::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static tav_fuzz::MemFile file("tasks");
+  static tav_test::MemFile file("tasks");
   file.write(data, size);
   const std::vector<tav_req::Task> tasks = tav_req::loadTasks(file.path());
   if (tasks.empty()) return 0;
@@ -24,12 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   const nlohmann::json document = nlohmann::json::parse(text, nullptr, false, false);
   if (!document.is_array() || document.size() != tasks.size()) {
-    tav_fuzz::fail("loaded tasks differ from the file's array");
+    tav_test::fail("loaded tasks differ from the file's array");
   }
   const std::vector<std::string> names = tav_req::responsesFileNames(tasks);
-  if (names.size() != tasks.size()) tav_fuzz::fail("not one file name per task");
+  if (names.size() != tasks.size()) tav_test::fail("not one file name per task");
   if (std::set<std::string>(names.begin(), names.end()).size() != names.size()) {
-    tav_fuzz::fail("two tasks share a responses file name");
+    tav_test::fail("two tasks share a responses file name");
   }
   return 0;
 }

@@ -29,13 +29,8 @@ std::string labelText(const tav_rep::MacLabel& label) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tav_fuzz::silenceLogging();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static tav_fuzz::MemFile file("config");
+  static tav_test::MemFile file("config");
   if (size < 10) return 0;
   const tav_rep::MacLabel subject{data[0], word(data + 1)};
   const tav_rep::MacLabel object{data[5], word(data + 6)};
@@ -53,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     expected = tav_rep::formatBodyTemplate(loaded->body_template, subject, object);
   } catch (const fmt::format_error&) {
-    tav_fuzz::fail("an accepted template does not format for these labels");
+    tav_test::fail("an accepted template does not format for these labels");
   }
   tav_rep::CheckEntry entry;
   entry.subject_label = labelText(subject);
   entry.object_label = labelText(object);
   entry.body = "<p>" + expected + "</p>";
-  if (!tav_rep::checkBody("fuzz", entry, *loaded)) tav_fuzz::fail("the body check misses its text");
+  if (!tav_rep::checkBody("fuzz", entry, *loaded)) tav_test::fail("the body check misses its text");
   return 0;
 }

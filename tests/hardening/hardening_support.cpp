@@ -1,63 +1,18 @@
 #include "tests/hardening/hardening_support.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-namespace tav_hard {
-
-json request(const std::string& uuid, const std::string& url, const std::string& auth) {
-  return {{"uuid", uuid}, {"uri", url}, {"auth_type", auth}};
-}
-
-json task(const std::string& user, const std::string& label, const std::vector<json>& requests) {
-  return {{"user", {{"name", user}, {"password", "pw-" + user}, {"mac_label", label}}},
-          {"requests", json(requests)}};
-}
-
-Lines messages(const fs::path& log) {
-  Lines result;
-  for (const auto& line : tav_test::readLines(log)) {
-    result.push_back(tav_test::logLevel(line) + " " + tav_test::logMessage(line));
-  }
-  return result;
-}
-
-Lines startingWith(const Lines& lines, const std::string& prefix) {
-  Lines result;
-  for (const auto& line : lines) {
-    if (line.starts_with(prefix)) result.push_back(line);
-  }
-  return result;
-}
-
-std::map<pid_t, fs::path> childLogs(const fs::path& logDir) {
-  std::map<pid_t, fs::path> logs;
-  for (const auto& entry : fs::directory_iterator(logDir)) {
-    const std::string name = entry.path().filename().string();
-    if (!name.starts_with("child-")) continue;
-    logs[static_cast<pid_t>(std::stol(name.substr(6)))] = entry.path();
-  }
-  return logs;
-}
-
-uid_t ownerOf(const fs::path& path) {
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0 ? status.st_uid : static_cast<uid_t>(-1);
-}
+namespace tav_test {
 
 namespace {
 
@@ -150,83 +105,4 @@ TmpfsMount::~TmpfsMount() {
   fs::remove(where_, error);
 }
 
-Started::Started(const std::vector<std::string>& argv,
-                 const std::map<std::string, std::string>& env) {
-  char outName[] = "/tmp/tav-hard-out-XXXXXX";
-  char errName[] = "/tmp/tav-hard-err-XXXXXX";
-  outFd_ = mkstemp(outName);
-  errFd_ = mkstemp(errName);
-  if (outFd_ < 0 || errFd_ < 0) throw std::runtime_error("mkstemp failed");
-  unlink(outName);
-  unlink(errName);
-  pid_ = tav_test::spawnProgram(argv, env, outFd_, errFd_);
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-}
-
-Started::~Started() {
-  if (pid_ > 0) {
-    kill(pid_, SIGKILL);
-    wait();
-  }
-  if (outFd_ >= 0) close(outFd_);
-  if (errFd_ >= 0) close(errFd_);
-}
-
-namespace {
-
-std::string readAll(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
-}  // namespace
-
-tav_test::RunResult Started::wait() {
-  tav_test::RunResult result;
-  if (pid_ <= 0) return result;
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
-  pid_ = -1;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = readAll(outFd_);
-  result.err = readAll(errFd_);
-  return result;
-}
-
-RunFolders::RunFolders() : logDir(dir / "logs"), outDir(dir / "out") {
-  fs::create_directory(logDir);
-  fs::create_directory(outDir);
-  // The children write here as their own users.
-  fs::permissions(outDir, fs::perms::all);
-}
-
-fs::path RunFolders::writeTasks(const std::vector<json>& tasks) const {
-  const fs::path path = dir / "tasks.json";
-  tav_test::writeFile(path, json(tasks).dump());
-  return path;
-}
-
-std::vector<std::string> RunFolders::reqArgs(const std::string& level) const {
-  return {
-      TAV_REQ_PATH,   "-l", level, "-d", logDir.string(), "-t", (dir / "tasks.json").string(), "-o",
-      outDir.string()};
-}
-
-tav_test::RunResult RunFolders::runReq(const std::vector<json>& tasks,
-                                       const std::map<std::string, std::string>& env,
-                                       const std::string& level) const {
-  writeTasks(tasks);
-  return tav_test::runProgram(reqArgs(level), env);
-}
-
-json RunFolders::merged() const {
-  return json::parse(tav_test::readFile(outDir / "responses.json"));
-}
-
-}  // namespace tav_hard
+}  // namespace tav_test

@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace tav_hard;
+using namespace tav_test;
 using Clock = std::chrono::steady_clock;
 
 bool waitUntil(const std::function<bool()>& condition, int seconds = 20) {
@@ -43,7 +43,7 @@ class InterruptionTest : public ::testing::Test {
               {request("first", server.url("/ok?first")), request("hung", server.url("/hang")),
                request("never", server.url("/ok?never"))}),
          task("daemon", "0:0", {request("other", server.url("/ok?other"))})});
-    req = std::make_unique<Started>(run.reqArgs());
+    req = std::make_unique<BackgroundProgram>(run.reqArgs());
     ASSERT_TRUE(waitUntil([&] {
       return std::ranges::count(tav_test::readLines(run.dir / "server.log"), "start /hang") == 1 &&
              fs::exists(run.outDir / "responses_daemon_0_0.json");
@@ -67,7 +67,7 @@ class InterruptionTest : public ::testing::Test {
 
   RunFolders run;
   tav_test::HttpTestServer server{run.dir / "server.log"};
-  std::unique_ptr<Started> req;
+  std::unique_ptr<BackgroundProgram> req;
   std::vector<pid_t> children;  // the finished task's may not be reaped yet
   pid_t hung = -1;              // the nobody task's child
 };

@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace tav_hard;
+using namespace tav_test;
 
 constexpr int kTasks = 200;
 constexpr int kRequests = 20;

@@ -18,11 +18,17 @@
 
 namespace {
 
-using namespace tav_hard;
+using namespace tav_test;
 using tav_test::HttpTestServer;
 
-#define SKIP_UNLESS_MOUNTED(mount) \
-  if (!(mount).mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << (mount).error()
+// Mounts a tmpfs on the new folder run.dir/name for the rest of the test and names that folder
+// `folder`; skips the test where no tmpfs can be mounted.
+#define MOUNT_TMPFS_OR_SKIP(folder, name, options)                          \
+  const TmpfsMount folder##Mount(run.dir / (name), (options));              \
+  if (!folder##Mount.mounted()) {                                           \
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << folder##Mount.error(); \
+  }                                                                         \
+  const fs::path folder = run.dir / (name)
 
 class LocalFaultTest : public ::testing::Test {
  protected:
@@ -79,13 +85,10 @@ TEST_F(LocalFaultTest, AnOutputFolderOneUserCannotWriteFailsOnlyThatTaskAndMerge
 
 TEST_F(LocalFaultTest, ALogFolderOnAReadOnlyFileSystemStopsBothProgramsBeforeAnyWork) {
   SKIP_UNLESS_ROOT();
-  TmpfsMount readOnly(run.dir / "ro", "ro");
-  SKIP_UNLESS_MOUNTED(readOnly);
-  const std::string roDir = (run.dir / "ro").string();
+  MOUNT_TMPFS_OR_SKIP(readOnly, "ro", "ro");
+  const std::string roDir = readOnly.string();
   run.writeTasks({task("nobody", "0:0", {request("n1", server.url("/ok"))})});
-  const auto runner =
-      tav_test::runProgram({TAV_REQ_PATH, "-d", roDir, "-t", (run.dir / "tasks.json").string(),
-                            "-o", run.outDir.string()});
+  const auto runner = run.runReqIn(roDir, run.outDir);
   EXPECT_EQ(runner.status, 1);
   EXPECT_EQ(runner.err, fmt::format("Error: Failed opening file {}/main.log for writing: "
                                     "Read-only file system\n",
@@ -105,9 +108,7 @@ TEST_F(LocalFaultTest, ALogFolderOnAReadOnlyFileSystemStopsBothProgramsBeforeAny
 TEST_F(LocalFaultTest, ChildLogsWithoutRoomFailEveryChildBeforeItSendsAnything) {
   SKIP_UNLESS_ROOT();
   // Two inodes: the folder itself and main.log; no child log fits.
-  TmpfsMount logs(run.dir / "logs-tmpfs", "size=1m,nr_inodes=2,mode=0777");
-  SKIP_UNLESS_MOUNTED(logs);
-  const fs::path logDir = run.dir / "logs-tmpfs";
+  MOUNT_TMPFS_OR_SKIP(logDir, "logs-tmpfs", "size=1m,nr_inodes=2,mode=0777");
   // Many children failing at once, so their messages would mix if written in pieces.
   constexpr std::size_t kTasks = 16;
   std::vector<json> tasks;
@@ -116,9 +117,7 @@ TEST_F(LocalFaultTest, ChildLogsWithoutRoomFailEveryChildBeforeItSendsAnything) 
                          {request(fmt::format("r{}", i), server.url("/ok"))}));
   }
   run.writeTasks(tasks);
-  const auto result =
-      tav_test::runProgram({TAV_REQ_PATH, "-d", logDir.string(), "-t",
-                            (run.dir / "tasks.json").string(), "-o", run.outDir.string()});
+  const auto result = run.runReqIn(logDir, run.outDir);
   EXPECT_EQ(result.status, 1);
   // Every child says why on the standard error it shares with the others, one whole line each.
   Lines errors;
@@ -148,17 +147,13 @@ TEST_F(LocalFaultTest, ChildLogsWithoutRoomFailEveryChildBeforeItSendsAnything) 
 TEST_F(LocalFaultTest, AFullFileSystemFailsTheWriteThatMeetsItAndNothingIsMerged) {
   SKIP_UNLESS_ROOT();
   // 64 KiB cannot hold a 200 kB answer.
-  TmpfsMount small(run.dir / "out-tmpfs", "size=64k,mode=0777");
-  SKIP_UNLESS_MOUNTED(small);
-  const fs::path outDir = run.dir / "out-tmpfs";
+  MOUNT_TMPFS_OR_SKIP(outDir, "out-tmpfs", "size=64k,mode=0777");
   const std::string taskFile = (outDir / "responses_nobody_0_0.json").string();
   const std::string mergedFile = (outDir / "responses.json").string();
   run.writeTasks(
       {task("nobody", "0:0",
             {request("n1", server.url("/ok")), request("large", server.url("/large?n=200000"))})});
-  const auto result =
-      tav_test::runProgram({TAV_REQ_PATH, "-d", run.logDir.string(), "-t",
-                            (run.dir / "tasks.json").string(), "-o", outDir.string()});
+  const auto result = run.runReqIn(run.logDir, outDir);
   EXPECT_EQ(result.status, 1);
   const Lines child = messages(childLogOf("nobody", run.logDir));
   EXPECT_EQ(startingWith(child, "error "),

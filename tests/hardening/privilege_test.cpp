@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace tav_hard;
+using namespace tav_test;
 
 struct Account {
   std::string name;
@@ -55,7 +55,7 @@ TEST(PrivilegeDrop, EachChildRunsAsItsUserWithOnlyItsPrimaryGroupAndItsLabel) {
                           request(account.name + "-2", server.url("/ok"))}));
   }
   run.writeTasks(tasks);
-  Started runner(run.reqArgs());
+  BackgroundProgram runner(run.reqArgs());
 
   // Every child is inside its first request once the server has seen all of them arrive; the
   // server holds them there (for up to 10 s) until they are released.

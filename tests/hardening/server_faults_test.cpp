@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace tav_hard;
+using namespace tav_test;
 using tav_test::HttpTestServer;
 
 // The first n bytes that the server's /large, /reset and /cut send.

@@ -1,10 +1,10 @@
 // The platform stand-ins' contract, which every other test relies on.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,16 +32,11 @@ std::string text(const zeml_t* label) {
 }
 
 // Runs the body in a child that first becomes the user nobody; returns its exit status.
-template <typename Body>
-int asNobody(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int asNobody(const std::function<int()>& body) {
+  return tav_test::runInChild([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 99;
+    return body();
+  });
 }
 
 class StandinTest : public ::testing::Test {
@@ -93,56 +88,46 @@ TEST_F(StandinTest, ProcessLabelStartsAtZeroAndChangesOnlyForRoot) {
   });
   EXPECT_EQ(unprivileged, 0);
   if (!tav_test::isRoot()) GTEST_SKIP() << "needs root to apply a label";
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const int privileged = tav_test::runInChild([&] {
     const bool applied = zem_set_pid(0, label.get()) == 0;
     zem_release();  // the process label outlives the library's own state
-    _exit(applied && text(zem_get_pid(0)) == "1:2" ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const int privileged = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return applied && text(zem_get_pid(0)) == "1:2" ? 0 : 1;
+  });
   EXPECT_EQ(privileged, 0);
 }
 
 TEST_F(StandinTest, CapabilitiesComeFromTheEnvironmentAndGoBackIntoIt) {
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const int status = tav_test::runInChild([] {
     // A fresh process image would read the variable at its first query.
     setenv("KORVAL_STANDIN_CAPS", "1 ffffffff 43c", 1);
     KorvalCaps caps{9, 9, 9};
-    if (korval_capget(0, &caps) != 0) _exit(1);
-    if (caps.effective != 1 || caps.permitted != 0xffffffffu || caps.inheritable != 0x43c) _exit(2);
+    if (korval_capget(0, &caps) != 0) return 1;
+    if (caps.effective != 1 || caps.permitted != 0xffffffffu || caps.inheritable != 0x43c) return 2;
     const KorvalCaps wanted{0x43c, 0x43c, 0x43c};
     if (tav_test::isRoot()) {
-      if (korval_capset(0, &wanted) == -1) _exit(3);
+      if (korval_capset(0, &wanted) == -1) return 3;
       const char* stored = getenv("KORVAL_STANDIN_CAPS");
-      if (stored == nullptr || std::string(stored) != "43c 43c 43c") _exit(4);
-      if (korval_capget(0, &caps) != 0 || caps.effective != 0x43c) _exit(5);
+      if (stored == nullptr || std::string(stored) != "43c 43c 43c") return 4;
+      if (korval_capget(0, &caps) != 0 || caps.effective != 0x43c) return 5;
     }
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(6);
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 6;
     errno = 0;
-    if (korval_capset(0, &wanted) != -1 || errno != EPERM) _exit(7);
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (korval_capset(0, &wanted) != -1 || errno != EPERM) return 7;
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(StandinTest, CapabilitiesAreZeroWithoutTheVariable) {
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const int status = tav_test::runInChild([] {
     unsetenv("KORVAL_STANDIN_CAPS");
     KorvalCaps caps{9, 9, 9};
-    _exit(korval_capget(0, &caps) == 0 && caps.effective == 0 && caps.permitted == 0 &&
-                  caps.inheritable == 0
-              ? 0
-              : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return korval_capget(0, &caps) == 0 && caps.effective == 0 && caps.permitted == 0 &&
+                   caps.inheritable == 0
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(StandinTest, InjectedFailuresFailWithEperm) {

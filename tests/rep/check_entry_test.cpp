@@ -5,12 +5,13 @@
 
 #include <string>
 
-#include "tests/rep/log_lines.h"
+#include "tests/support/log_capture.h"
 
 using tav_rep::CheckEntry;
 using tav_rep::ReportConfig;
-using tav_rep_test::Lines;
-using tav_rep_test::LogLines;
+using tav_test::LogCapture;
+using tav_test::LogRecord;
+using tav_test::LogRecords;
 
 namespace {
 
@@ -50,23 +51,24 @@ class CheckEntryTest : public ::testing::Test {
 
   ReportConfig config;
   tav_rep::LabelCache cache;
-  LogLines log;
+  LogCapture log;
 };
 
 }  // namespace
 
 TEST_F(CheckEntryTest, SubjectNotALabelFailsWithoutAnswers) {
   EXPECT_FALSE(passes(entry(200, kGranted, false, "")));
-  EXPECT_EQ(log.take(),
-            (Lines{"critical: failed to parse mac label !", "debug: failed to validate u"}));
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label !"},
+                                    {"debug", "failed to validate u"}}));
   EXPECT_FALSE(passes(entry(403, kGranted, true, "2")));
-  EXPECT_EQ(log.take(),
-            (Lines{"critical: failed to parse mac label 2!", "debug: failed to validate u"}));
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label 2!"},
+                                    {"debug", "failed to validate u"}}));
 }
 
 TEST_F(CheckEntryTest, OutOfRangeWithoutExpectIgnorePassesOnlyWithADeniedCode) {
   EXPECT_TRUE(passes(outOfRange(403, false)));
-  EXPECT_EQ(log.take(), Lines{"debug: validate uuid u: 4:3 -> 1:1 & 3:7 = false, code = 403"});
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"debug", "validate uuid u: 4:3 -> 1:1 & 3:7 = false, code = 403"}}));
   EXPECT_TRUE(passes(outOfRange(299, false)));
   EXPECT_FALSE(passes(outOfRange(200, false)));
   EXPECT_FALSE(passes(outOfRange(0, false)));
@@ -89,18 +91,21 @@ TEST_F(CheckEntryTest, OutOfRangeWithExpectIgnorePassesWhateverTheCode) {
 TEST_F(CheckEntryTest, ObjectNotALabelFailsAfterTheRangeLine) {
   EXPECT_FALSE(passes(entry(200, "", false)));
   EXPECT_EQ(log.take(),
-            (Lines{"debug: validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 200",
-                   "critical: failed to parse mac label !", "debug: failed to check u"}));
+            (LogRecords{{"debug", "validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 200"},
+                        {"critical", "failed to parse mac label !"},
+                        {"debug", "failed to check u"}}));
   EXPECT_FALSE(passes(entry(403, "x:1", true)));
   EXPECT_EQ(log.take(),
-            (Lines{"debug: validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 403",
-                   "critical: failed to parse mac label x:1!", "debug: failed to check u"}));
+            (LogRecords{{"debug", "validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 403"},
+                        {"critical", "failed to parse mac label x:1!"},
+                        {"debug", "failed to check u"}}));
 }
 
 TEST_F(CheckEntryTest, GrantedPassesOnlyWithAnAllowedCode) {
   EXPECT_TRUE(passes(entry(200, kGranted)));
-  EXPECT_EQ(log.take(), (Lines{"debug: validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 200",
-                               "debug: check uuid u: 2:3 -> 1:1 = true, code = 200"}));
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"debug", "validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 200"},
+                        {"debug", "check uuid u: 2:3 -> 1:1 = true, code = 200"}}));
   // The denied set is not looked at, nor is expect_ignore_mac_label.
   EXPECT_TRUE(passes(entry(299, kGranted)));
   EXPECT_TRUE(passes(entry(200, kGranted, true)));
@@ -112,8 +117,9 @@ TEST_F(CheckEntryTest, GrantedPassesOnlyWithAnAllowedCode) {
 
 TEST_F(CheckEntryTest, RefusedWithoutExpectIgnorePassesOnlyWithADeniedCode) {
   EXPECT_TRUE(passes(entry(403, kRefused)));
-  EXPECT_EQ(log.take(), (Lines{"debug: validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 403",
-                               "debug: check uuid u: 2:3 -> 3:1 = false, code = 403"}));
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"debug", "validate uuid u: 2:3 -> 1:1 & 3:7 = true, code = 403"},
+                        {"debug", "check uuid u: 2:3 -> 3:1 = false, code = 403"}}));
   EXPECT_TRUE(passes(entry(299, kRefused)));
   EXPECT_FALSE(passes(entry(200, kRefused)));
   EXPECT_FALSE(passes(entry(0, kRefused)));
@@ -137,10 +143,10 @@ TEST_F(CheckEntryTest, BodyCheckDecidesTheRowsThatLeadToIt) {
     EXPECT_FALSE(passes(e));
     e.body = "";
     EXPECT_FALSE(passes(e));
-    const Lines lines = log.take();
+    const LogRecords lines = log.take();
     ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[4], "debug: message for u doesn't contains level 2");
-    EXPECT_EQ(lines[7], "debug: message for u doesn't contains level 2");
+    EXPECT_EQ(lines[4], (LogRecord{"debug", "message for u doesn't contains level 2"}));
+    EXPECT_EQ(lines[7], (LogRecord{"debug", "message for u doesn't contains level 2"}));
   }
   // Rows that pass on a denied code never look at the body.
   EXPECT_TRUE(passes(entry(403, kRefused)));
@@ -160,14 +166,14 @@ TEST_F(CheckEntryTest, EveryFailedIdentifierIsListedOnce) {
 }
 
 TEST_F(CheckEntryTest, PerEntryLinesAreDebugOnly) {
-  LogLines infoLog(spdlog::level::info);
+  LogCapture infoLog(spdlog::level::info);
   EXPECT_FALSE(passes(entry(500, kGranted)));
   EXPECT_FALSE(passes(entry(200, "bad")));
-  EXPECT_EQ(infoLog.take(), Lines{"critical: failed to parse mac label bad!"});
+  EXPECT_EQ(infoLog.take(), (LogRecords{{"critical", "failed to parse mac label bad!"}}));
 }
 
 TEST(CheckBodyTest, ComparesTheFormattedTemplateWithTheBody) {
-  LogLines log;
+  LogCapture log;
   ReportConfig config;
   config.body_template = "{subj_mac_cat:x}/{obj_mac_lev}";
   CheckEntry e;
@@ -177,34 +183,34 @@ TEST(CheckBodyTest, ComparesTheFormattedTemplateWithTheBody) {
   // Without check_body nothing is looked at, not even the labels.
   e.subject_label = "bad";
   EXPECT_TRUE(tav_rep::checkBody("u", e, config));
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 
   config.check_body = true;
   e.subject_label = "2:1f";
   EXPECT_TRUE(tav_rep::checkBody("u", e, config));
   e.body = "caps 1F/1 end";
   EXPECT_FALSE(tav_rep::checkBody("u", e, config));
-  EXPECT_EQ(log.take(), Lines{"debug: message for u doesn't contains 1f/1"});
+  EXPECT_EQ(log.take(), (LogRecords{{"debug", "message for u doesn't contains 1f/1"}}));
 
   e.subject_label = "bad";
   EXPECT_FALSE(tav_rep::checkBody("u", e, config));
-  EXPECT_EQ(log.take(), (Lines{"critical: failed to parse mac label bad!",
-                               "debug: failed to check body for u"}));
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label bad!"},
+                                    {"debug", "failed to check body for u"}}));
   // Both texts are parsed before either is judged.
   e.object_label = "";
   EXPECT_FALSE(tav_rep::checkBody("u", e, config));
-  EXPECT_EQ(log.take(),
-            (Lines{"critical: failed to parse mac label bad!",
-                   "critical: failed to parse mac label !", "debug: failed to check body for u"}));
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label bad!"},
+                                    {"critical", "failed to parse mac label !"},
+                                    {"debug", "failed to check body for u"}}));
   e.subject_label = "2:1f";
   e.object_label = "1";
   EXPECT_FALSE(tav_rep::checkBody("u", e, config));
-  EXPECT_EQ(log.take(),
-            (Lines{"critical: failed to parse mac label 1!", "debug: failed to check body for u"}));
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label 1!"},
+                                    {"debug", "failed to check body for u"}}));
 }
 
 TEST(CheckBodyTest, EmptyTextPassesAndARejectedTemplateFailsWithoutThrowing) {
-  LogLines log;
+  LogCapture log;
   ReportConfig config;
   config.check_body = true;
   CheckEntry e;
@@ -218,5 +224,5 @@ TEST(CheckBodyTest, EmptyTextPassesAndARejectedTemplateFailsWithoutThrowing) {
   bool result = true;
   EXPECT_NO_THROW(result = tav_rep::checkBody("u", e, config));
   EXPECT_FALSE(result);
-  EXPECT_EQ(log.take(), Lines{"debug: failed to check body for u: argument not found"});
+  EXPECT_EQ(log.take(), (LogRecords{{"debug", "failed to check body for u: argument not found"}}));
 }

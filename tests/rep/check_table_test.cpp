@@ -5,15 +5,17 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <tuple>
 
-#include "tests/rep/log_lines.h"
+#include "tests/rep/loader_input.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 using nlohmann::json;
 using tav_rep::CheckEntry;
 using tav_rep::CheckTable;
-using tav_rep_test::Lines;
-using tav_rep_test::LogLines;
+using tav_test::LogRecord;
+using tav_test::LogRecords;
 
 namespace {
 
@@ -31,8 +33,17 @@ json responseEntry(const std::string& uuid, json code, const std::string& body) 
   return {{"uuid", uuid}, {"code", std::move(code)}, {"body", body}};
 }
 
-class CheckTableTest : public ::testing::Test {
+// Every field of an entry, compared in one assertion.
+auto fields(const CheckEntry& entry) {
+  return std::make_tuple(entry.object_label, entry.subject_label, entry.min_mac_label,
+                         entry.max_mac_label, entry.body, entry.code,
+                         entry.expect_ignore_mac_label);
+}
+
+class CheckTableTest : public tav_test::LoaderTest {
  protected:
+  CheckTableTest() : LoaderTest("data") {}
+
   CheckTable load(const std::string& metadata, const std::string& responses) {
     tav_test::writeFile(dir / "metadata.json", metadata);
     tav_test::writeFile(dir / "responses.json", responses);
@@ -41,13 +52,6 @@ class CheckTableTest : public ::testing::Test {
   CheckTable load(const json& metadata, const json& responses) {
     return load(metadata.dump(), responses.dump());
   }
-
-  static std::string failure(const std::string& what, int id) {
-    return fmt::format("critical: Failed to parse data: {}; exception id {}", what, id);
-  }
-
-  tav_test::TempDir dir;
-  LogLines log;
 };
 
 }  // namespace
@@ -56,17 +60,10 @@ TEST_F(CheckTableTest, MergesMetadataAndResponsesByIdentifier) {
   const CheckTable table =
       load(json{metadataEntry("a"), metadataEntry("b", "1:0", true)},
            json{responseEntry("a", 200, "level 2"), responseEntry("c", 404, "gone")});
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
   ASSERT_EQ(table.size(), 3u);
 
-  const CheckEntry& a = table.at("a");
-  EXPECT_EQ(a.object_label, "1:1");
-  EXPECT_EQ(a.subject_label, "2:3");
-  EXPECT_EQ(a.min_mac_label, "0:0");
-  EXPECT_EQ(a.max_mac_label, "3:7");
-  EXPECT_FALSE(a.expect_ignore_mac_label);
-  EXPECT_EQ(a.code, 200);
-  EXPECT_EQ(a.body, "level 2");
+  EXPECT_EQ(fields(table.at("a")), fields({"1:1", "2:3", "0:0", "3:7", "level 2", 200, false}));
 
   // Metadata without a response keeps code 0 and an empty body.
   const CheckEntry& b = table.at("b");
@@ -76,14 +73,7 @@ TEST_F(CheckTableTest, MergesMetadataAndResponsesByIdentifier) {
   EXPECT_EQ(b.body, "");
 
   // A response without metadata has empty labels.
-  const CheckEntry& c = table.at("c");
-  EXPECT_EQ(c.subject_label, "");
-  EXPECT_EQ(c.object_label, "");
-  EXPECT_EQ(c.min_mac_label, "");
-  EXPECT_EQ(c.max_mac_label, "");
-  EXPECT_FALSE(c.expect_ignore_mac_label);
-  EXPECT_EQ(c.code, 404);
-  EXPECT_EQ(c.body, "gone");
+  EXPECT_EQ(fields(table.at("c")), fields({"", "", "", "", "gone", 404, false}));
 }
 
 TEST_F(CheckTableTest, TopLevelIsWalkedDirectly) {
@@ -100,18 +90,18 @@ TEST_F(CheckTableTest, TopLevelIsWalkedDirectly) {
   table = load(json{metadataEntry("m")}, json(nullptr));
   ASSERT_EQ(table.size(), 1u);
 
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 
   // A lone entry at the top level is an object too: its member values are taken as entries.
   EXPECT_TRUE(load(metadataEntry("m"), json::array()).empty());
-  EXPECT_EQ(log.take(), Lines{failure("[json.exception.type_error.305] cannot use operator[] "
-                                      "with a string argument with boolean",
-                                      305)});
+  EXPECT_EQ(log.take(), (LogRecords{failure("[json.exception.type_error.305] cannot use operator[] "
+                                            "with a string argument with boolean",
+                                            305)}));
 
   // Both empty: no entry and nothing to say.
   EXPECT_TRUE(load(json::array(), json::array()).empty());
   EXPECT_TRUE(load(std::string("null"), std::string(" {} ")).empty());
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 }
 
 TEST_F(CheckTableTest, LaterEntriesWinAndEveryIdentifierCountsOnce) {
@@ -146,7 +136,7 @@ TEST_F(CheckTableTest, WrongShapesAreLibraryErrorsAndDropTheWholeTable) {
   const struct {
     json metadata;
     json responses;
-    std::string line;
+    LogRecord line;
   } cases[] = {
       // The per-task form wraps its entries under "tasks": the one entry is an array.
       {json::array(), json{{"tasks", good}},
@@ -209,7 +199,7 @@ TEST_F(CheckTableTest, WrongShapesAreLibraryErrorsAndDropTheWholeTable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.metadata.dump() + " / " + c.responses.dump());
     EXPECT_TRUE(load(c.metadata, c.responses).empty());
-    EXPECT_EQ(log.take(), Lines{c.line});
+    EXPECT_EQ(log.take(), LogRecords{c.line});
   }
 }
 
@@ -218,15 +208,19 @@ TEST_F(CheckTableTest, BothFilesAreParsedBeforeAnyEntryIsTakenOver) {
   const json badMetadata = json{json::array()};
   EXPECT_TRUE(load(badMetadata.dump(), "[").empty());
   EXPECT_EQ(log.take(),
-            Lines{"critical: Failed to parse data: [json.exception.parse_error.101] parse error at "
-                  "line 1, column 2: syntax error while parsing value - unexpected end of input; "
-                  "expected '[', '{', or a literal; exception id 101; byte position of error: 2"});
+            (LogRecords{
+                {"critical",
+                 "Failed to parse data: [json.exception.parse_error.101] parse error at "
+                 "line 1, column 2: syntax error while parsing value - unexpected end of input; "
+                 "expected '[', '{', or a literal; exception id 101; byte position of error: 2"}}));
 
   EXPECT_TRUE(tav_rep::loadData(dir / "missing.json", dir / "responses.json").empty());
   EXPECT_EQ(log.take(),
-            Lines{"critical: Failed to parse data: [json.exception.parse_error.101] parse error at "
-                  "line 1, column 1: syntax error while parsing value - unexpected end of input; "
-                  "expected '[', '{', or a literal; exception id 101; byte position of error: 1"});
+            (LogRecords{
+                {"critical",
+                 "Failed to parse data: [json.exception.parse_error.101] parse error at "
+                 "line 1, column 1: syntax error while parsing value - unexpected end of input; "
+                 "expected '[', '{', or a literal; exception id 101; byte position of error: 1"}}));
 }
 
 TEST_F(CheckTableTest, AParseErrorLaterInAFileStillComesBeforeAnEarlierBadEntry) {
@@ -234,17 +228,150 @@ TEST_F(CheckTableTest, AParseErrorLaterInAFileStillComesBeforeAnEarlierBadEntry)
   // must not hide the syntax error after it, in the same file or in the next.
   EXPECT_TRUE(load(std::string(R"([{"uuid": "a"}, {"uuid": "b"} x])"), "[]").empty());
   EXPECT_EQ(log.take(),
-            Lines{"critical: Failed to parse data: [json.exception.parse_error.101] parse error at "
-                  "line 1, column 31: syntax error while parsing array - invalid literal; last "
-                  "read: '\"b\"} x'; expected ']'; exception id 101; byte position of error: 31"});
+            (LogRecords{
+                {"critical",
+                 "Failed to parse data: [json.exception.parse_error.101] parse error at "
+                 "line 1, column 31: syntax error while parsing array - invalid literal; last "
+                 "read: '\"b\"} x'; expected ']'; exception id 101; byte position of error: 31"}}));
   EXPECT_TRUE(load(json{{{"uuid", "a"}}}.dump(), std::string("[{}")).empty());
-  EXPECT_EQ(log.take(),
-            Lines{"critical: Failed to parse data: [json.exception.parse_error.101] parse error at "
-                  "line 1, column 4: syntax error while parsing array - unexpected end of input; "
-                  "expected ']'; exception id 101; byte position of error: 4"});
+  EXPECT_EQ(
+      log.take(),
+      (LogRecords{{"critical",
+                   "Failed to parse data: [json.exception.parse_error.101] parse error at "
+                   "line 1, column 4: syntax error while parsing array - unexpected end of input; "
+                   "expected ']'; exception id 101; byte position of error: 4"}}));
   // Without a parse error the first bad entry, metadata before responses, is the one reported.
   EXPECT_TRUE(load(json{{{"uuid", "a"}}, {{"x", 1}}}, json{{{"code", 200}}}).empty());
-  EXPECT_EQ(log.take(), Lines{failure("[json.exception.out_of_range.403] key 'object_label' not "
-                                      "found",
-                                      403)});
+  EXPECT_EQ(log.take(),
+            (LogRecords{failure("[json.exception.out_of_range.403] key 'object_label' not "
+                                "found",
+                                403)}));
+}
+
+// Input files that are anything but what the loader expects: empty, binary, huge, deeply
+// nested, mistyped, cut short. Each load either succeeds or logs one critical line; none
+// crashes.
+
+const std::string kMetadata = R"([
+  {"uuid": "a", "object_label": "1:1", "subject_label": "2:3", "min_mac_label": "0:0",
+   "max_mac_label": "3:7", "expect_ignore_mac_label": false},
+  {"uuid": "b", "object_label": "1:1", "subject_label": "2:3", "min_mac_label": "0:0",
+   "max_mac_label": "3:7", "expect_ignore_mac_label": true}
+])";
+const std::string kResponses = R"({"1": {"uuid": "a", "code": 200, "body": "level 2 \u00e4"},
+  "2": {"uuid": "b", "code": 403.5, "body": ""}})";
+
+TEST_F(CheckTableTest, EmptyAndBinaryFilesAreParseErrors) {
+  EXPECT_TRUE(load("", kResponses).empty());
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"critical",
+                         "Failed to parse data: [json.exception.parse_error.101] parse error at "
+                         "line 1, column 1: syntax error while parsing value - unexpected end of "
+                         "input; expected '[', '{', or a literal; exception id 101; byte position "
+                         "of error: 1"}}));
+
+  EXPECT_TRUE(load(kMetadata, std::string("\x7f"
+                                          "ELF\x02\x01\x01\0\0\0",
+                                          10))
+                  .empty());
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"critical",
+                         "Failed to parse data: [json.exception.parse_error.101] parse error at "
+                         "byte 8: syntax error while parsing value - NUL byte in the input; "
+                         "exception id 101; byte position of error: 8"}}));
+
+  // Bytes that are not UTF-8 inside a string.
+  EXPECT_TRUE(load(kMetadata, "[{\"uuid\": \"\xff\xfe\"}]").empty());
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"critical",
+                         "Failed to parse data: [json.exception.parse_error.101] parse error at "
+                         "line 1, column 12: syntax error while parsing value - invalid string: "
+                         "ill-formed UTF-8 byte; last read: '\"\xff'; exception id 101; byte "
+                         "position of error: 12"}}));
+}
+
+TEST_F(CheckTableTest, HugeFilesLoadCompletely) {
+  constexpr int kEntries = 50000;
+  json metadata = json::array();
+  json responses = json::array();
+  for (int i = 0; i < kEntries; ++i) {
+    const std::string uuid = fmt::format("{:08}", i);
+    metadata.push_back({{"uuid", uuid},
+                        {"object_label", "1:1"},
+                        {"subject_label", "2:3"},
+                        {"min_mac_label", "0:0"},
+                        {"max_mac_label", "3:7"},
+                        {"expect_ignore_mac_label", i % 2 == 0}});
+    responses.push_back({{"uuid", uuid}, {"code", 200 + i % 5}, {"body", "ok"}});
+  }
+  // One body of 4 MiB on top of the many small entries.
+  const std::string bigBody(4 << 20, 'b');
+  responses.push_back({{"uuid", "big"}, {"code", 200}, {"body", bigBody}});
+  const std::string metadataText = metadata.dump();
+  const std::string responsesText = responses.dump();
+  ASSERT_GT(metadataText.size() + responsesText.size(), 10u << 20);
+
+  const CheckTable table = load(metadataText, responsesText);
+  EXPECT_EQ(log.take(), LogRecords{});
+  ASSERT_EQ(table.size(), kEntries + 1u);
+  EXPECT_EQ(table.at("00049999").code, 204);
+  EXPECT_FALSE(table.at("00049999").expect_ignore_mac_label);
+  EXPECT_EQ(table.at("big").body, bigBody);
+}
+
+TEST_F(CheckTableTest, DeeplyNestedDocumentsAreRejectedWithoutCrashing) {
+  constexpr std::size_t kDepth = 100000;
+  const std::string nested = std::string(kDepth, '[') + std::string(kDepth, ']');
+
+  EXPECT_TRUE(load(nested, kResponses).empty());
+  EXPECT_EQ(log.take(), (LogRecords{failure("[json.exception.type_error.305] cannot use operator[] "
+                                            "with a string argument with array",
+                                            305)}));
+
+  // Nested as a field value, and cut short so the parser unwinds a deep partial document.
+  EXPECT_TRUE(load(kMetadata, "[{\"uuid\": " + nested + "}]").empty());
+  EXPECT_EQ(log.take(),
+            (LogRecords{failure("[json.exception.type_error.302] type must be string, but is array",
+                                302)}));
+  EXPECT_TRUE(load(kMetadata, std::string(kDepth, '[')).empty());
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"critical",
+                         fmt::format("Failed to parse data: [json.exception.parse_error.101] parse "
+                                     "error at line 1, column {0}: syntax error while parsing "
+                                     "value - unexpected end of input; expected '[', '{{', or a "
+                                     "literal; exception id 101; byte position of error: {0}",
+                                     kDepth + 1)}}));
+}
+
+TEST_F(CheckTableTest, WrongTypesInEveryField) {
+  const LogRecord typeError = {
+      "critical", "Failed to parse data: [json.exception.type_error.302] type must be "};
+  tav_test::forEachWrongType(
+      json::parse(kMetadata)[0], [&](const std::string&, const json&, const json& entry) {
+        EXPECT_TRUE(load(json{entry}.dump(), kResponses).empty());
+        ASSERT_TRUE(tav_test::isOneRecordStartingWith(log.take(), typeError));
+      });
+  tav_test::forEachWrongType(
+      json::parse(kResponses)["1"],
+      [&](const std::string& key, const json& wrong, const json& entry) {
+        // Any number is a code.
+        if (key == "code" && wrong.is_number()) return;
+        EXPECT_TRUE(load(kMetadata, json{entry}.dump()).empty());
+        ASSERT_TRUE(tav_test::isOneRecordStartingWith(log.take(), typeError));
+      });
+}
+
+TEST_F(CheckTableTest, EveryTruncationEitherLoadsOrLogsOneCriticalLine) {
+  // Only the whole text is a document, so every shorter cut must be reported.
+  const LogRecord parseError = {"critical", "Failed to parse data: "};
+  for (std::size_t length = 0; length <= kMetadata.size(); ++length) {
+    SCOPED_TRACE(length);
+    tav_test::expectLoadOutcome(!load(kMetadata.substr(0, length), kResponses).empty(),
+                                length == kMetadata.size(), log, parseError);
+  }
+  for (std::size_t length = 0; length <= kResponses.size(); ++length) {
+    SCOPED_TRACE(length);
+    tav_test::expectLoadOutcome(!load(kMetadata, kResponses.substr(0, length)).empty(),
+                                length == kResponses.size(), log, parseError);
+  }
 }

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/rep/log_lines.h"
+#include "tests/support/log_capture.h"
 
 using tav_rep::LabelCache;
-using tav_rep_test::Lines;
-using tav_rep_test::LogLines;
+using tav_test::LogCapture;
+using tav_test::LogRecords;
 
 // The test program stands between the checker and the label library to count creations and
 // releases; every call still reaches the library.
@@ -46,7 +46,7 @@ class LabelCacheTest : public ::testing::Test {
   }
   void TearDown() override { unsetenv("ZEM_STANDIN_FAIL"); }
 
-  LogLines log;
+  LogCapture log;
 };
 
 }  // namespace
@@ -71,15 +71,15 @@ TEST_F(LabelCacheTest, OneLabelPerDistinctTextReleasedOnceAtClear) {
   }
   // The destructor releases what is left.
   EXPECT_EQ(releasedLabels, 3);
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 }
 
 TEST_F(LabelCacheTest, UnparsableTextIsNotStoredAndLoggedEveryTime) {
   LabelCache cache;
-  Lines expected;
+  LogRecords expected;
   for (int i = 0; i < 100; ++i) {
     EXPECT_FALSE(cache.ensure("2"));
-    expected.push_back("critical: failed to parse mac label 2!");
+    expected.push_back({"critical", "failed to parse mac label 2!"});
   }
   EXPECT_EQ(cache.size(), 0u);
   EXPECT_EQ(createdLabels, 0);
@@ -96,9 +96,9 @@ TEST_F(LabelCacheTest, NullHandleFromTheLibraryIsNotStored) {
     EXPECT_FALSE(cache.check("2:1f", "0:0").has_value());
   }
   EXPECT_EQ(releasedLabels, 0);
-  EXPECT_EQ(log.take(), (Lines{"error: zeml_get_new_init_mac failed for mac label 2:1f",
-                               "error: zeml_get_new_init_mac failed for mac label 2:1f",
-                               "error: zeml_get_new_init_mac failed for mac label 2:1f"}));
+  EXPECT_EQ(log.take(), (LogRecords{{"error", "zeml_get_new_init_mac failed for mac label 2:1f"},
+                                    {"error", "zeml_get_new_init_mac failed for mac label 2:1f"},
+                                    {"error", "zeml_get_new_init_mac failed for mac label 2:1f"}}));
 
   unsetenv("ZEM_STANDIN_FAIL");
   LabelCache cache;
@@ -128,19 +128,19 @@ TEST_F(LabelCacheTest, ValidateIsTrueOnlyWhenTheSubjectLiesBetweenTheBounds) {
     SCOPED_TRACE(std::string(c.subject) + " " + c.min + " " + c.max);
     EXPECT_EQ(cache.validate(c.subject, c.min, c.max), std::optional<bool>(c.inRange));
   }
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 }
 
 TEST_F(LabelCacheTest, ValidateStopsAtTheFirstTextThatIsNotALabel) {
   LabelCache cache;
   EXPECT_FALSE(cache.validate("bad-subject", "bad-min", "bad-max").has_value());
-  EXPECT_EQ(log.take(), Lines{"critical: failed to parse mac label bad-subject!"});
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label bad-subject!"}}));
 
   EXPECT_FALSE(cache.validate("1:1", "bad-min", "bad-max").has_value());
-  EXPECT_EQ(log.take(), Lines{"critical: failed to parse mac label bad-min!"});
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label bad-min!"}}));
 
   EXPECT_FALSE(cache.validate("1:1", "0:0", "").has_value());
-  EXPECT_EQ(log.take(), Lines{"critical: failed to parse mac label !"});
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label !"}}));
   EXPECT_EQ(cache.size(), 2u);
 }
 
@@ -152,12 +152,12 @@ TEST_F(LabelCacheTest, CheckAsksThePlatformForReadAccess) {
   EXPECT_EQ(cache.check("2:3", "2:3"), std::optional<bool>(true));
   EXPECT_EQ(cache.check("2:3", "3:1"), std::optional<bool>(false));
   EXPECT_EQ(cache.check("2:3", "1:4"), std::optional<bool>(false));
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 
   EXPECT_FALSE(cache.check("x", "y").has_value());
-  EXPECT_EQ(log.take(), Lines{"critical: failed to parse mac label x!"});
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label x!"}}));
   EXPECT_FALSE(cache.check("2:3", "y").has_value());
-  EXPECT_EQ(log.take(), Lines{"critical: failed to parse mac label y!"});
+  EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label y!"}}));
 
   setenv("ZEM_STANDIN_FAIL", "zeml_permission", 1);
   EXPECT_EQ(cache.check("2:3", "1:1"), std::optional<bool>(false));

@@ -5,30 +5,30 @@
 #include <cstdint>
 #include <string>
 
-#include "tests/rep/log_lines.h"
+#include "tests/support/log_capture.h"
 
 using tav_rep::MacLabel;
 using tav_rep::parseMacLabel;
-using tav_rep_test::Lines;
-using tav_rep_test::LogLines;
+using tav_test::LogCapture;
+using tav_test::LogRecords;
 
 TEST(MacLabelTest, ALabelIsParsedSilently) {
-  LogLines log;
+  LogCapture log;
   const std::optional<MacLabel> label = parseMacLabel("2:0x1F");
   ASSERT_TRUE(label.has_value());
   EXPECT_EQ(label->level, 2);
   EXPECT_EQ(label->categories, 0x1fu);
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 }
 
 TEST(MacLabelTest, RejectsTextsThatAreNotLabelsWithOneCriticalLineEach) {
   const std::string texts[] = {
       "",     "3",          "3:",          ":1",           "x:1",           "2:zz",
       "2::1", "0:80000000", "0:-80000001", "2147483648:0", "-2147483649:0", "0:100000000"};
-  LogLines log;
+  LogCapture log;
   for (const std::string& text : texts) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parseMacLabel(text).has_value());
-    EXPECT_EQ(log.take(), Lines{"critical: failed to parse mac label " + text + "!"});
+    EXPECT_EQ(log.take(), (LogRecords{{"critical", "failed to parse mac label " + text + "!"}}));
   }
 }

@@ -21,7 +21,7 @@ using tav_test::writeFile;
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using tav_test::Lines;
 
 json metadataEntry(const std::string& uuid, const std::string& subject, const std::string& object,
                    bool expectIgnore = false) {
@@ -64,18 +64,18 @@ class RepE2eTest : public ::testing::Test {
         env);
   }
 
-  // "level: message" of every line of report.log; every line must come from report_logger.
+  // "level message" of every line of report.log; every line must come from report_logger.
   Lines logLines() {
     Lines lines;
     for (const std::string& line : tav_test::readLines(logDir / "report.log")) {
       EXPECT_EQ(tav_test::logLogger(line), "report_logger") << line;
-      lines.push_back(tav_test::logLevel(line) + ": " + tav_test::logMessage(line));
+      lines.push_back(tav_test::logEntry(line));
     }
     return lines;
   }
 
   std::string savedLine() const {
-    return "info: saved result to " + (outDir / "report.json").string();
+    return "info saved result to " + (outDir / "report.json").string();
   }
 
   tav_test::TempDir dir;
@@ -124,7 +124,7 @@ TEST_F(RepE2eTest, WritesTheReportAndOnlyTheSavedLineAtInfo) {
       readFile(outDir / "report.json"),
       "{\n  \"failed_uuids\": [\n    \"\",\n    \"fail-body\"\n  ],\n  \"total_count\": 5\n}");
   // The empty identifier has no labels: the parse failure is critical.
-  EXPECT_EQ(logLines(), (Lines{"critical: failed to parse mac label !", savedLine()}));
+  EXPECT_EQ(logLines(), (Lines{"critical failed to parse mac label !", savedLine()}));
 }
 
 TEST_F(RepE2eTest, DebugLevelLogsEveryEntryBeforeTheSavedLine) {
@@ -138,10 +138,10 @@ TEST_F(RepE2eTest, DebugLevelLogsEveryEntryBeforeTheSavedLine) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines.back(), savedLine());
   // Entries come in the table's order; each entry's lines stay together.
-  Lines a = {"debug: validate uuid a: 2:3 -> 1:1 & 3:7 = true, code = 200",
-             "debug: check uuid a: 2:3 -> 1:1 = true, code = 200"};
-  Lines b = {"debug: validate uuid b: 2:3 -> 1:1 & 3:7 = true, code = 200",
-             "debug: check uuid b: 2:3 -> 3:1 = false, code = 200"};
+  Lines a = {"debug validate uuid a: 2:3 -> 1:1 & 3:7 = true, code = 200",
+             "debug check uuid a: 2:3 -> 1:1 = true, code = 200"};
+  Lines b = {"debug validate uuid b: 2:3 -> 1:1 & 3:7 = true, code = 200",
+             "debug check uuid b: 2:3 -> 3:1 = false, code = 200"};
   const Lines first(lines.begin(), lines.begin() + 2);
   const Lines second(lines.begin() + 2, lines.begin() + 4);
   EXPECT_TRUE((first == a && second == b) || (first == b && second == a))
@@ -184,7 +184,7 @@ TEST_F(RepE2eTest, UnusableConfigEndsTheRunBeforeTheDataFilesAreOpened) {
   EXPECT_FALSE(fs::exists(outDir / "report.json"));
   EXPECT_EQ(
       logLines(),
-      Lines{"critical: Failed to parse config: [json.exception.parse_error.101] parse error at "
+      Lines{"critical Failed to parse config: [json.exception.parse_error.101] parse error at "
             "line 1, column 21: syntax error while parsing object key - unexpected end of "
             "input; expected string literal; exception id 101; byte position of error: 21"});
 
@@ -196,7 +196,7 @@ TEST_F(RepE2eTest, UnusableConfigEndsTheRunBeforeTheDataFilesAreOpened) {
     EXPECT_EQ(run().status, 1);
     EXPECT_FALSE(watch.sawOpen());
   }
-  EXPECT_EQ(logLines(), Lines{"critical: Failed to parse config: body_template \"level {level}\" "
+  EXPECT_EQ(logLines(), Lines{"critical Failed to parse config: body_template \"level {level}\" "
                               "cannot be formatted: argument not found"});
 
   // With a usable configuration the same watch sees the data files being read.
@@ -212,7 +212,7 @@ TEST_F(RepE2eTest, UnusableDataEndsTheRunWithoutAReport) {
               json{{"tasks", {responseEntry("a", 200, "level 2")}}}.dump());
   EXPECT_EQ(run().status, 1);
   EXPECT_FALSE(fs::exists(outDir / "report.json"));
-  EXPECT_EQ(logLines(), Lines{"critical: Failed to parse data: [json.exception.type_error.305] "
+  EXPECT_EQ(logLines(), Lines{"critical Failed to parse data: [json.exception.type_error.305] "
                               "cannot use operator[] with a string argument with array; "
                               "exception id 305"});
 
@@ -220,7 +220,7 @@ TEST_F(RepE2eTest, UnusableDataEndsTheRunWithoutAReport) {
   writeFile(responsesPath, "[]");
   const auto result = run();
   EXPECT_EQ(result.status, 1) << result.err;
-  EXPECT_EQ(logLines(), Lines{"critical: Failed to parse data: [json.exception.type_error.305] "
+  EXPECT_EQ(logLines(), Lines{"critical Failed to parse data: [json.exception.type_error.305] "
                               "cannot use operator[] with a string argument with array; "
                               "exception id 305"});
 }
@@ -241,13 +241,13 @@ TEST_F(RepE2eTest, ReportThatCannotBeSavedEndsWithStatusOne) {
   // A directory in the report's place cannot be opened for writing, even by root.
   fs::create_directory(outDir / "report.json");
   EXPECT_EQ(run().status, 1);
-  EXPECT_EQ(logLines(), Lines{"error: failed to save file " + path + ": could not open file."});
+  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": could not open file."});
 
   // A full device accepts the open and loses the text.
   fs::remove(outDir / "report.json");
   fs::create_symlink("/dev/full", outDir / "report.json");
   EXPECT_EQ(run().status, 1);
-  EXPECT_EQ(logLines(), Lines{"error: failed to save file " + path + ": could not write file."});
+  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": could not write file."});
 }
 
 TEST_F(RepE2eTest, LogThatCannotBeCreatedEndsTheRunOnStandardError) {
@@ -280,8 +280,8 @@ TEST_F(RepE2eTest, LabelLibraryWithoutLabelsFailsEveryEntryAndSaysWhy) {
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(readFile(outDir / "report.json"),
             "{\n  \"failed_uuids\": [\n    \"a\"\n  ],\n  \"total_count\": 1\n}");
-  EXPECT_EQ(logLines(), (Lines{"error: zeml_get_new_init_mac failed for mac label 2:3",
-                               "debug: failed to validate a", savedLine()}));
+  EXPECT_EQ(logLines(), (Lines{"error zeml_get_new_init_mac failed for mac label 2:3",
+                               "debug failed to validate a", savedLine()}));
 }
 
 TEST_F(RepE2eTest, SecondRunReplacesTheLogAndTheReport) {

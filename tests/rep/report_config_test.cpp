@@ -6,31 +6,26 @@
 
 #include <string>
 
-#include "tests/rep/log_lines.h"
+#include "tests/rep/loader_input.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 using tav_rep::loadConfig;
 using tav_rep::MacLabel;
 using tav_rep::ReportConfig;
-using tav_rep_test::Lines;
-using tav_rep_test::LogLines;
+using tav_test::LogRecord;
+using tav_test::LogRecords;
 
 namespace {
 
-class ReportConfigTest : public ::testing::Test {
+class ReportConfigTest : public tav_test::LoaderTest {
  protected:
+  ReportConfigTest() : LoaderTest("config") {}
+
   std::optional<ReportConfig> load(const std::string& text) {
     tav_test::writeFile(dir / "config.json", text);
     return loadConfig(dir / "config.json");
   }
-
-  // The line logged for a JSON library error other than a parse error.
-  static std::string failure(const std::string& what, int id) {
-    return fmt::format("critical: Failed to parse config: {}; exception id {}", what, id);
-  }
-
-  tav_test::TempDir dir;
-  LogLines log;
 };
 
 }  // namespace
@@ -45,7 +40,7 @@ TEST_F(ReportConfigTest, LoadsTheFourKeysAndIgnoresOthers) {
   // 200.9 truncates to 200 and collapses with it; 1.8... truncates to 1.
   EXPECT_EQ(config->allowed_codes, (std::set<std::int64_t>{-5, 1, 200, 201}));
   EXPECT_EQ(config->denied_codes, (std::set<std::int64_t>{200, 403}));
-  EXPECT_EQ(log.take(), Lines{});
+  EXPECT_EQ(log.take(), LogRecords{});
 }
 
 TEST_F(ReportConfigTest, CodesAcceptEveryNumberWithinSigned64Bits) {
@@ -63,7 +58,7 @@ TEST_F(ReportConfigTest, MissingOrMistypedKeysAreLibraryErrors) {
       R"("check_body": true, "body_template": "x", "allowed_codes": [200], "denied_codes": [403])";
   const struct {
     std::string text;
-    std::string line;
+    LogRecord line;
   } cases[] = {
       {R"({"check_body": true, "body_template": "x", "allowed_codes": [200]})",
        failure("[json.exception.out_of_range.403] key 'denied_codes' not found", 403)},
@@ -104,25 +99,29 @@ TEST_F(ReportConfigTest, MissingOrMistypedKeysAreLibraryErrors) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_FALSE(load(c.text).has_value());
-    EXPECT_EQ(log.take(), Lines{c.line});
+    EXPECT_EQ(log.take(), LogRecords{c.line});
   }
   EXPECT_TRUE(load("{" + valid + "}").has_value());
 }
 
 TEST_F(ReportConfigTest, UnreadableTextIsAParseErrorWithItsBytePosition) {
   EXPECT_FALSE(loadConfig(dir / "missing.json").has_value());
-  EXPECT_EQ(log.take(),
-            Lines{"critical: Failed to parse config: [json.exception.parse_error.101] parse error "
-                  "at line 1, column 1: syntax error while parsing value - unexpected end of "
-                  "input; expected '[', '{', or a literal; exception id 101; byte position of "
-                  "error: 1"});
+  EXPECT_EQ(
+      log.take(),
+      (LogRecords{{"critical",
+                   "Failed to parse config: [json.exception.parse_error.101] parse error "
+                   "at line 1, column 1: syntax error while parsing value - unexpected end of "
+                   "input; expected '[', '{', or a literal; exception id 101; byte position of "
+                   "error: 1"}}));
 
   EXPECT_FALSE(load("{\"check_body\": true} // note").has_value());
-  EXPECT_EQ(log.take(),
-            Lines{"critical: Failed to parse config: [json.exception.parse_error.101] parse error "
-                  "at line 1, column 22: syntax error while parsing value - invalid literal; last "
-                  "read: '\"check_body\": true} /'; expected end of input; exception id 101; "
-                  "byte position of error: 22"});
+  EXPECT_EQ(
+      log.take(),
+      (LogRecords{{"critical",
+                   "Failed to parse config: [json.exception.parse_error.101] parse error "
+                   "at line 1, column 22: syntax error while parsing value - invalid literal; last "
+                   "read: '\"check_body\": true} /'; expected end of input; exception id 101; "
+                   "byte position of error: 22"}}));
 }
 
 TEST_F(ReportConfigTest, BodyTemplateThatFmtRejectsIsAConfigError) {
@@ -147,13 +146,14 @@ TEST_F(ReportConfigTest, BodyTemplateThatFmtRejectsIsAConfigError) {
                                {"denied_codes", {403}}};
     EXPECT_FALSE(load(document.dump()).has_value());
     EXPECT_EQ(log.take(),
-              Lines{fmt::format("critical: Failed to parse config: body_template \"{}\" cannot be "
-                                "formatted: {}",
-                                c.bodyTemplate, c.reason)});
+              (LogRecords{
+                  {"critical", fmt::format("Failed to parse config: body_template \"{}\" cannot be "
+                                           "formatted: {}",
+                                           c.bodyTemplate, c.reason)}}));
     // Without body checks the template is never formatted, so it does not matter.
     document["check_body"] = false;
     EXPECT_TRUE(load(document.dump()).has_value());
-    EXPECT_EQ(log.take(), Lines{});
+    EXPECT_EQ(log.take(), LogRecords{});
   }
 }
 
@@ -170,4 +170,52 @@ TEST(FormatBodyTemplateTest, ArgumentsAreNamedAndPositionalInOrderAndUnsigned) {
   EXPECT_EQ(formatBodyTemplate("{{subj_mac_lev}}", subject, object), "{subj_mac_lev}");
   EXPECT_EQ(formatBodyTemplate("", subject, object), "");
   EXPECT_THROW(formatBodyTemplate("{nope}", subject, object), fmt::format_error);
+}
+
+// Configuration texts that are anything but what the loader expects: binary, deeply nested,
+// mistyped, cut short. Each load either succeeds or logs one critical line; none crashes.
+
+const std::string kConfig = R"({"check_body": true, "body_template": "level {subj_mac_lev}",
+  "allowed_codes": [200, 201], "denied_codes": [403]})";
+
+TEST_F(ReportConfigTest, ANulByteIsAParseErrorWhereItStands) {
+  // Not the end of the input.
+  EXPECT_FALSE(load(std::string("\0{}", 3)).has_value());
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"critical",
+                         "Failed to parse config: [json.exception.parse_error.101] parse error at "
+                         "byte 1: syntax error while parsing value - NUL byte in the input; "
+                         "exception id 101; byte position of error: 1"}}));
+}
+
+TEST_F(ReportConfigTest, ADeeplyNestedDocumentIsRejectedWithoutCrashing) {
+  constexpr std::size_t kDepth = 100000;
+  std::string deepObject;
+  for (std::size_t i = 0; i < kDepth; ++i) deepObject += "{\"check_body\":";
+  deepObject += "true" + std::string(kDepth, '}');
+  EXPECT_FALSE(load(deepObject).has_value());
+  EXPECT_EQ(log.take(),
+            (LogRecords{failure(
+                "[json.exception.type_error.302] type must be boolean, but is object", 302)}));
+}
+
+TEST_F(ReportConfigTest, WrongTypesInEveryField) {
+  tav_test::forEachWrongType(
+      nlohmann::json::parse(kConfig),
+      [&](const std::string&, const nlohmann::json&, const nlohmann::json& changed) {
+        EXPECT_FALSE(load(changed.dump()).has_value());
+        ASSERT_TRUE(tav_test::isOneRecordStartingWith(
+            log.take(),
+            {"critical", "Failed to parse config: [json.exception.type_error.302] type must be "}));
+      });
+}
+
+TEST_F(ReportConfigTest, EveryTruncationEitherLoadsOrLogsOneCriticalLine) {
+  // Only the whole text is a document, so every shorter cut must be reported.
+  for (std::size_t length = 0; length <= kConfig.size(); ++length) {
+    SCOPED_TRACE(length);
+    tav_test::expectLoadOutcome(load(kConfig.substr(0, length)).has_value(),
+                                length == kConfig.size(), log,
+                                {"critical", "Failed to parse config: "});
+  }
 }

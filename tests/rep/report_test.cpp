@@ -4,12 +4,12 @@
 
 #include <filesystem>
 
-#include "tests/rep/log_lines.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 using tav_rep::Report;
-using tav_rep_test::Lines;
-using tav_rep_test::LogLines;
+using tav_test::LogCapture;
+using tav_test::LogRecords;
 
 TEST(ReportTest, JsonHasTheSortedFailedListAndTheTotal) {
   Report report;
@@ -30,7 +30,7 @@ TEST(ReportTest, JsonHasTheSortedFailedListAndTheTotal) {
 }
 
 TEST(ReportTest, WriteSavesTheWholeTextOrSaysWhyNot) {
-  LogLines log;
+  LogCapture log;
   tav_test::TempDir dir;
   Report report;
   report.total_count = 1;
@@ -39,21 +39,24 @@ TEST(ReportTest, WriteSavesTheWholeTextOrSaysWhyNot) {
   EXPECT_EQ(tav_test::readFile(dir / "report.json"),
             "{\n  \"failed_uuids\": [\n    \"\xc3\xa4\"\n  ],\n  \"total_count\": 1\n}");
   const std::string path = (dir / "report.json").string();
-  EXPECT_EQ(log.take(), Lines{"info: saved result to " + path});
+  EXPECT_EQ(log.take(), (LogRecords{{"info", "saved result to " + path}}));
 
   // A report.json that is a directory cannot be opened, even by root.
   std::filesystem::remove(dir / "report.json");
   std::filesystem::create_directory(dir / "report.json");
   EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
-  EXPECT_EQ(log.take(), Lines{"error: failed to save file " + path + ": could not open file."});
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"error", "failed to save file " + path + ": could not open file."}}));
 
   // A full device takes the open but not the text.
   std::filesystem::remove(dir / "report.json");
   std::filesystem::create_symlink("/dev/full", dir / "report.json");
   EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
-  EXPECT_EQ(log.take(), Lines{"error: failed to save file " + path + ": could not write file."});
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"error", "failed to save file " + path + ": could not write file."}}));
 
   EXPECT_FALSE(tav_rep::writeReport(dir / "missing", report));
-  EXPECT_EQ(log.take(), Lines{"error: failed to save file " +
-                              (dir / "missing/report.json").string() + ": could not open file."});
+  EXPECT_EQ(log.take(),
+            (LogRecords{{"error", "failed to save file " + (dir / "missing/report.json").string() +
+                                      ": could not open file."}}));
 }

@@ -21,18 +21,15 @@
 
 #include "platform/korval.h"
 #include "platform/zem.h"
-#include "tests/req/log_capture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
-namespace tav_req {
+namespace tav_test {
 namespace {
 
-namespace fs = std::filesystem;
-using tav_test::readFile;
-using tav_test::readLines;
+using namespace tav_req;
 
-#define SKIP_UNLESS_ROOT() \
-  if (!tav_test::isRoot()) GTEST_SKIP() << "children switch users and labels, which needs root"
+namespace fs = std::filesystem;
 
 class ChildProcessTest : public ::testing::Test {
  protected:
@@ -45,13 +42,7 @@ class ChildProcessTest : public ::testing::Test {
     return found;
   }
 
-  std::vector<std::string> childLogMessages() const {
-    std::vector<std::string> messages;
-    for (const auto& line : readLines(childLog())) {
-      messages.push_back(tav_test::logLevel(line) + " " + tav_test::logMessage(line));
-    }
-    return messages;
-  }
+  std::vector<std::string> childLogMessages() const { return tav_test::messages(childLog()); }
 
   tav_test::TempDir dir;
 };
@@ -240,4 +231,4 @@ TEST_F(ChildProcessTest, AFailedWaitIsLoggedAndKeepsThePid) {
 }
 
 }  // namespace
-}  // namespace tav_req
+}  // namespace tav_test

@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,40 +47,22 @@ HttpTestServer::HttpTestServer(const std::filesystem::path& logFile,
   std::vector<std::string> argv = {kPython, TAV_SOURCE_DIR "/tests/req/http_test_server.py"};
   if (!logFile.empty()) argv.insert(argv.end(), {"--log", logFile.string()});
   for (const auto& user : users) argv.insert(argv.end(), {"--user", user});
-  std::vector<char*> args;
-  for (auto& arg : argv) args.push_back(arg.data());
-  args.push_back(nullptr);
 
   // Close-on-exec keeps the pipes out of every other program the test starts.
   int in[2];
   int out[2];
   if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-  if (pipe2(out, O_CLOEXEC) != 0) {
-    close(in[0]);
-    close(in[1]);
-    throw std::runtime_error("pipe2 failed");
-  }
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    execv(kPython, args.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  stdinFd_ = in[1];
-  if (pid_ < 0) {
-    close(out[0]);
-    close(stdinFd_);
-    throw std::runtime_error("fork failed");
-  }
+  Fd inRead(in[0]);
+  stdin_.reset(in[1]);
+  if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  Fd outRead(out[0]);
+  Fd outWrite(out[1]);
+  pid_ = spawnProgram(argv, {}, {inRead.get(), outWrite.get(), -1});
+  // Only the child holds the write end now, so its end shows as end of file.
+  outWrite.reset();
   try {
-    const std::string line = readFirstLine(out[0]);
-    close(out[0]);
-    port_ = std::stoi(line);
+    port_ = std::stoi(readFirstLine(outRead.get()));
   } catch (...) {
-    close(out[0]);
     stop();
     throw;
   }
@@ -92,12 +73,10 @@ HttpTestServer::~HttpTestServer() {
 }
 
 void HttpTestServer::stop() {
-  if (stdinFd_ >= 0) close(stdinFd_);
-  stdinFd_ = -1;
+  stdin_.reset();
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
-    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    waitForChild(pid_);
   }
   pid_ = -1;
 }

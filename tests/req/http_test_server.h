@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/program.h"
+
 namespace tav_test {
 
 // The server's paths are listed at the top of http_test_server.py.
@@ -34,7 +36,7 @@ class HttpTestServer {
   void stop();
 
   pid_t pid_ = -1;
-  int stdinFd_ = -1;  // the server stops when this closes
+  Fd stdin_;  // the server stops when this closes
   int port_ = 0;
 };
 

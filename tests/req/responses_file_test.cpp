@@ -7,16 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/req/log_capture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
-namespace tav_req {
+namespace tav_test {
 namespace {
 
-using tav_test::LogCapture;
-using tav_test::LogRecord;
-using tav_test::readFile;
-using tav_test::writeFile;
+using namespace tav_req;
 
 Task taskOf(const std::string& name, std::uint8_t level, std::uint32_t categories) {
   Task task;
@@ -148,4 +145,4 @@ TEST_F(ResponsesFileTest, MergeStopsAtAnUnusableFileAndWritesNothing) {
 }
 
 }  // namespace
-}  // namespace tav_req
+}  // namespace tav_test

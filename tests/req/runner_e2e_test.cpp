@@ -3,7 +3,6 @@
 // results are merged, and every failure of a child or of the tasks file shows as it should.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,85 +12,19 @@
 #include <vector>
 
 #include "tests/req/http_test_server.h"
+#include "tests/support/run_folders.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
-using tav_test::HttpTestServer;
-using tav_test::readFile;
-using tav_test::readLines;
-using Lines = std::vector<std::string>;
+using namespace tav_test;
 
-#define SKIP_UNLESS_ROOT() \
-  if (!tav_test::isRoot()) \
-  GTEST_SKIP() << "tav-req switches its children to other users: needs root"
-
-json request(const std::string& uuid, const std::string& url, const std::string& auth = "basic") {
-  return {{"uuid", uuid}, {"uri", url}, {"auth_type", auth}};
-}
-
-json task(const std::string& user, const std::string& label, const std::vector<json>& requests,
-          const json& env = nullptr) {
-  json value = {{"user", {{"name", user}, {"password", "pw-" + user}, {"mac_label", label}}},
-                {"requests", json(requests)}};
-  if (!env.is_null()) value["env"] = env;
-  return value;
-}
-
-// "level message" of every line of a log file.
-Lines messages(const fs::path& log) {
-  Lines result;
-  for (const auto& line : readLines(log)) {
-    result.push_back(tav_test::logLevel(line) + " " + tav_test::logMessage(line));
-  }
-  return result;
-}
-
-uid_t ownerOf(const fs::path& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 ? status.st_uid : static_cast<uid_t>(-1);
-}
-
-class RunnerTest : public ::testing::Test {
+class RunnerTest : public ::testing::Test, protected RunFolders {
  protected:
-  void SetUp() override {
-    fs::create_directory(logDir);
-    fs::create_directory(outDir);
-    // The children write here as their own users.
-    fs::permissions(outDir, fs::perms::all);
-  }
-
-  // A list, not a braced json: one braced element would be copied, not wrapped.
-  tav_test::RunResult run(const std::vector<json>& tasks,
-                          const std::map<std::string, std::string>& env = {},
-                          const std::string& level = "info") {
-    return runText(json(tasks).dump(), env, level);
-  }
-
-  tav_test::RunResult runText(const std::string& tasks,
-                              const std::map<std::string, std::string>& env = {},
-                              const std::string& level = "info",
-                              const std::vector<std::string>& extraArgs = {}) {
-    tav_test::writeFile(dir / "tasks.json", tasks);
-    std::vector<std::string> argv = {TAV_REQ_PATH,
-                                     "-l",
-                                     level,
-                                     "-d",
-                                     logDir.string(),
-                                     "-t",
-                                     (dir / "tasks.json").string(),
-                                     "-o",
-                                     outDir.string()};
-    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-    return tav_test::runProgram(argv, env);
-  }
-
-  Lines mainLog() const { return messages(logDir / "main.log"); }
-
   // The child logs, in the order of the main log's lines about their pids.
   std::vector<fs::path> childLogsInTaskOrder() const {
+    const std::map<pid_t, fs::path> byPid = childLogs(logDir);
     std::vector<fs::path> logs;
     for (const auto& line : mainLog()) {
       // One outcome line per child; a failed child's second line names how it ended.
@@ -99,29 +32,12 @@ class RunnerTest : public ::testing::Test {
         continue;
       }
       const auto open = line.find('[');
-      const std::string pid = line.substr(open + 1, line.find(']') - open - 1);
-      for (const auto& entry : fs::directory_iterator(logDir)) {
-        if (entry.path().filename().string().starts_with("child-" + pid + "-")) {
-          logs.push_back(entry.path());
-        }
-      }
+      const auto found = byPid.find(static_cast<pid_t>(std::stol(line.substr(open + 1))));
+      if (found != byPid.end()) logs.push_back(found->second);
     }
     return logs;
   }
 
-  std::size_t countChildLogs() const {
-    return static_cast<std::size_t>(std::count_if(
-        fs::directory_iterator(logDir), fs::directory_iterator{},
-        [](const auto& entry) { return entry.path().filename().string().starts_with("child-"); }));
-  }
-
-  json merged() const { return json::parse(readFile(outDir / "responses.json")); }
-
-  std::string out(const std::string& name) const { return (outDir / name).string(); }
-
-  tav_test::TempDir dir;
-  fs::path logDir = dir / "logs";
-  fs::path outDir = dir / "out";
   HttpTestServer server{dir / "server.log", {"nobody:pw-nobody", "daemon:pw-daemon", "bin:pw-bin"}};
 };
 
@@ -136,7 +52,7 @@ TEST_F(RunnerTest, EachTaskRunsAsItsUserAndTheResultsAreMergedInTaskOrder) {
       task("daemon", "0:0", {request("d1", server.url("/basic"))}),
       task("bin", "1:3", {request("b1", server.url("/forbidden"))})};
 
-  const auto result = run(tasks);
+  const auto result = runReq(tasks);
   ASSERT_EQ(result.status, 0) << result.err;
 
   EXPECT_EQ(merged(), json::parse(R"([
@@ -190,7 +106,7 @@ TEST_F(RunnerTest, EveryFailedStepOfTheSwitchEndsItsChildWithItsMessage) {
     SCOPED_TRACE(message);
     for (const auto& entry : fs::directory_iterator(logDir)) fs::remove(entry.path());
 
-    const auto result = run(tasks, env);
+    const auto result = runReq(tasks, env);
     EXPECT_EQ(result.status, 1);
     const auto logs = childLogsInTaskOrder();
     ASSERT_EQ(logs.size(), 1u);
@@ -214,7 +130,7 @@ TEST_F(RunnerTest, AFailedTaskLeavesTheOthersAndTheMergeIntact) {
       task("tav-no-such-user", "0:0", {request("x1", server.url("/ok"))}),
       task("daemon", "0:0", {request("d1", server.url("/ok"))})};
 
-  const auto result = run(tasks);
+  const auto result = runReq(tasks);
   EXPECT_EQ(result.status, 1);
   const auto logs = childLogsInTaskOrder();
   ASSERT_EQ(logs.size(), 3u);
@@ -237,7 +153,7 @@ TEST_F(RunnerTest, AnOutputDirectoryTheUserCannotWriteFailsThatChild) {
   SKIP_UNLESS_ROOT();
   fs::permissions(outDir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                               fs::perms::others_read | fs::perms::others_exec);
-  const auto result = run({task("nobody", "0:0", {request("n1", server.url("/ok"))})});
+  const auto result = runReq({task("nobody", "0:0", {request("n1", server.url("/ok"))})});
   EXPECT_EQ(result.status, 1);
   const auto logs = childLogsInTaskOrder();
   ASSERT_EQ(logs.size(), 1u);
@@ -254,7 +170,7 @@ TEST_F(RunnerTest, EnvironmentEntriesAreSetAndABadOneEndsTheChild) {
   SKIP_UNLESS_ROOT();
   const std::vector<json> tasks = {task("nobody", "0:0", {}, {{"TAV_VAR", "v"}}),
                                    task("daemon", "0:0", {}, {{"A=B", "x"}})};
-  const auto result = run(tasks, {}, "debug");
+  const auto result = runReq(tasks, {}, "debug");
   EXPECT_EQ(result.status, 1);
   const auto logs = childLogsInTaskOrder();
   ASSERT_EQ(logs.size(), 2u);
@@ -279,7 +195,7 @@ TEST_F(RunnerTest, ManyRequestsAllReachTheMergedFile) {
     }
     tasks.push_back(task(user, "1:1", requests));
   }
-  const auto result = run(tasks);
+  const auto result = runReq(tasks);
   ASSERT_EQ(result.status, 0) << result.err;
   std::vector<std::string> uuids;
   for (const auto& entry : merged()) {
@@ -291,7 +207,7 @@ TEST_F(RunnerTest, ManyRequestsAllReachTheMergedFile) {
 
 TEST_F(RunnerTest, AnInvalidUtf8BodyIsMendedAndTheTaskSucceeds) {
   SKIP_UNLESS_ROOT();
-  const auto result = run({task("nobody", "0:0", {request("l1", server.url("/latin1"))})});
+  const auto result = runReq({task("nobody", "0:0", {request("l1", server.url("/latin1"))})});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(merged(), json::parse(R"([{"uuid": "l1", "code": 200, "body": "caf\ufffd \ufffd"}])"));
   const auto logs = childLogsInTaskOrder();
@@ -308,7 +224,7 @@ TEST_F(RunnerTest, TasksOfOneUserAndLabelWriteSeparateFiles) {
   const std::vector<json> tasks = {task("nobody", "1:1", {request("a", server.url("/ok"))}),
                                    task("nobody", "1:1", {request("b", server.url("/ok"))}),
                                    task("nobody", "1:1", {request("c", server.url("/ok"))})};
-  const auto result = run(tasks);
+  const auto result = runReq(tasks);
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(fs::exists(outDir / "responses_nobody_1_1.json"));
   EXPECT_TRUE(fs::exists(outDir / "responses_nobody_1_1-2.json"));
@@ -331,10 +247,10 @@ TEST_F(RunnerTest, AnUnusableTasksFileStartsNoChild) {
   };
   for (const auto& [tasks, expected] : cases) {
     SCOPED_TRACE(tasks);
-    const auto result = runText(tasks);
+    const auto result = runReqText(tasks);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(mainLog(), expected);
-    EXPECT_EQ(countChildLogs(), 0u);
+    EXPECT_EQ(childLogs(logDir).size(), 0u);
     EXPECT_TRUE(fs::is_empty(outDir));
   }
 }
@@ -345,7 +261,7 @@ TEST_F(RunnerTest, ARequestThatRunsOutOfTimeIsAFailedTransferAndTheNextIsSent) {
       task("nobody", "0:0",
            {request("n1", server.url("/hang")), request("n2", server.url("/ok?after"))}),
       task("daemon", "0:0", {request("d1", server.url("/ok"))})};
-  const auto result = runText(json(tasks).dump(), {}, "info", {"--request-timeout", "1"});
+  const auto result = runReqText(json(tasks).dump(), {}, "info", {"--request-timeout", "1"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(merged(), json::parse(R"([
     {"uuid": "", "code": 0, "body": ""},
@@ -357,7 +273,7 @@ TEST_F(RunnerTest, ARequestThatRunsOutOfTimeIsAFailedTransferAndTheNextIsSent) {
 
 TEST_F(RunnerTest, ARequestTimeoutThatIsNotAWholeNumberOfSecondsIsRejected) {
   for (const char* value : {"-5", "abc", "1.5", "+3", "", "2147484", "99999999999999999999"}) {
-    const auto result = runText("[]", {}, "info", {"--request-timeout", value});
+    const auto result = runReqText("[]", {}, "info", {"--request-timeout", value});
     EXPECT_EQ(result.status, 1) << value;
     EXPECT_NE(result.err.find("does not meet constraint: Value must be a whole number of "
                               "seconds from 0 to 2147483."),

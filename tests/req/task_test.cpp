@@ -7,15 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "req/run_task.h"
-#include "tests/req/log_capture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
-namespace tav_req {
+namespace tav_test {
 namespace {
 
-using tav_test::LogCapture;
-using tav_test::LogRecord;
+using namespace tav_req;
 
 class LoadTasksTest : public ::testing::Test {
  protected:
@@ -174,25 +172,5 @@ TEST(ParseTaskLabel, RejectsLabelsWithoutTwoNumbers) {
   }
 }
 
-TEST(ToHttpRequests, TakesTheUserAndSelectsNegotiateOnlyForExactGssapi) {
-  Task task;
-  task.user = {"alice", "secret", 1, 2};
-  task.requests = {{"u1", "http://h/1", "gssapi"},
-                   {"u2", "http://h/2", "GSSAPI"},
-                   {"u3", "http://h/3", "gssapi "},
-                   {"u4", "http://h/4", "basic"}};
-  const std::vector<HttpRequest> requests = toHttpRequests(task);
-  ASSERT_EQ(requests.size(), 4u);
-  const AuthType expected[] = {AuthType::GSSAPI, AuthType::PAM, AuthType::PAM, AuthType::PAM};
-  for (std::size_t i = 0; i < requests.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(requests[i].uuid, task.requests[i].uuid);
-    EXPECT_EQ(requests[i].url, task.requests[i].uri);
-    EXPECT_EQ(requests[i].userName, "alice");
-    EXPECT_EQ(requests[i].password, "secret");
-    EXPECT_EQ(requests[i].authType, expected[i]);
-  }
-}
-
 }  // namespace
-}  // namespace tav_req
+}  // namespace tav_test

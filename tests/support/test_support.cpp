@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -85,64 +85,27 @@ std::string logLogger(const std::string& line) {
   return bracketField(line, 1);
 }
 
-namespace {
-
-std::string drain(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
+std::string logEntry(const std::string& line) {
+  return logLevel(line) + " " + logMessage(line);
 }
 
-}  // namespace
-
-pid_t spawnProgram(const std::vector<std::string>& argv,
-                   const std::map<std::string, std::string>& extraEnv, int outFd, int errFd) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int nullFd = open("/dev/null", O_RDONLY);
-    dup2(nullFd, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
-    for (const auto& [key, value] : extraEnv) setenv(key.c_str(), value.c_str(), 1);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-RunResult runProgram(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& extraEnv) {
-  // Output goes through files, so a chatty program never blocks on a full pipe.
-  char outName[] = "/tmp/tav-run-out-XXXXXX";
-  char errName[] = "/tmp/tav-run-err-XXXXXX";
-  const int outFd = mkstemp(outName);
-  const int errFd = mkstemp(errName);
-  unlink(outName);
-  unlink(errName);
-
-  const pid_t pid = spawnProgram(argv, extraEnv, outFd, errFd);
-  RunResult result;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  lseek(outFd, 0, SEEK_SET);
-  lseek(errFd, 0, SEEK_SET);
-  result.out = drain(outFd);
-  result.err = drain(errFd);
-  close(outFd);
-  close(errFd);
+Lines messages(const std::filesystem::path& log) {
+  Lines result;
+  for (const auto& line : readLines(log)) result.push_back(logEntry(line));
   return result;
+}
+
+Lines startingWith(const Lines& lines, const std::string& prefix) {
+  Lines result;
+  for (const auto& line : lines) {
+    if (line.starts_with(prefix)) result.push_back(line);
+  }
+  return result;
+}
+
+uid_t ownerOf(const std::filesystem::path& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 ? status.st_uid : static_cast<uid_t>(-1);
 }
 
 bool isRoot() {

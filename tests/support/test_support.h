@@ -1,15 +1,23 @@
-// Helpers shared by the tests: a temporary folder per test, whole-file reads and writes, and
-// running a built program as a real child process.
+// Helpers shared by the tests: a temporary folder per test, whole-file reads and writes, the
+// lines of log files, and (through program.h) running a built program as a real child process.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/program.h"
+
+// Skips the test, with its reason, unless it runs as root.
+#define SKIP_UNLESS_ROOT() \
+  if (!tav_test::isRoot()) GTEST_SKIP() << "needs root: the programs switch users and labels"
+
 namespace tav_test {
+
+using Lines = std::vector<std::string>;
 
 // A fresh folder under the system's temporary folder, removed at the end of a passing test
 // and kept (with its path printed) when the test failed.
@@ -37,23 +45,15 @@ std::string logMessage(const std::string& line);
 std::string logLevel(const std::string& line);
 // The logger part of a log line.
 std::string logLogger(const std::string& line);
+// "level message" of a log line.
+std::string logEntry(const std::string& line);
+// "level message" of every line of a log file.
+Lines messages(const std::filesystem::path& log);
+// The lines of `lines` that begin with `prefix`.
+Lines startingWith(const Lines& lines, const std::string& prefix);
 
-struct RunResult {
-  int status = -1;  // exit status, or 128 + signal
-  std::string out;
-  std::string err;
-};
-
-// Starts the program with the arguments (argv[0] is the program) and the extra environment
-// entries, its standard output and error going to the two descriptors and standard input
-// reading /dev/null. Returns the child's pid, or -1 when fork fails.
-pid_t spawnProgram(const std::vector<std::string>& argv,
-                   const std::map<std::string, std::string>& extraEnv, int outFd, int errFd);
-
-// Runs the program with the arguments (argv[0] is the program) and the extra environment
-// entries; standard input is /dev/null.
-RunResult runProgram(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& extraEnv = {});
+// The owner of the directory entry itself (a symbolic link is not followed), or -1.
+uid_t ownerOf(const std::filesystem::path& path);
 
 bool isRoot();
 
