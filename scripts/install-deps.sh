@@ -8,6 +8,7 @@ packages=(
   g++ cmake make pkg-config
   libcurl4-openssl-dev libspdlog-dev libfmt-dev nlohmann-json3-dev libtclap-dev libgtest-dev
   python3 clang-format
+  chromium-headless-shell
 )
 if [[ -f "$here/lab/packages.txt" ]]; then
   while read -r name; do
