@@ -7,7 +7,8 @@
 
 namespace tav_view {
 
-// Control bytes (below 0x20 and 0x7f) as \xNN; everything else as is.
+// Control bytes (below 0x20 and 0x7f) as \xNN and the C1 controls U+0080 to U+009F as \uNNNN;
+// everything else as is.
 std::string terminalText(std::string_view text);
 
 // Valid XML 1.0 character data for any bytes: & < > " ' as entities, each invalid UTF-8
