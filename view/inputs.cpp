@@ -10,7 +10,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <tuple>
+#include <system_error>
 
 #include "req/task.h"
 #include "view/text.h"
@@ -30,21 +30,22 @@ std::shared_ptr<Sink> captureLog() {
   return sink;
 }
 
-// The last critical line the loaders logged, or a fallback.
-std::string loggedReason(Sink& sink) {
+// The last critical line the loaders logged.
+std::optional<std::string> loggedReason(Sink& sink) {
   const std::vector<spdlog::details::log_msg_buffer> lines = sink.last_raw();
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
     if (line->level == spdlog::level::critical) {
       return std::string(line->payload.data(), line->payload.size());
     }
   }
-  return "cannot be used";
+  return std::nullopt;
 }
 
 // True when the file opens for reading; otherwise reports why.
 bool readable(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (in.is_open() && std::filesystem::is_regular_file(path)) return true;
+  std::error_code error;
+  if (in.is_open() && std::filesystem::is_regular_file(path, error)) return true;
   reportInputError(path, in.is_open() ? "not a regular file" : std::strerror(errno));
   return false;
 }
@@ -53,8 +54,7 @@ bool loadTasksInto(const std::string& path, Sink& sink, Inputs& inputs) {
   const std::vector<tav_req::Task> tasks = tav_req::loadTasks(path);
   if (tasks.empty()) {
     // The loader logs nothing for a file that holds [], which has no request to add.
-    const std::string reason = loggedReason(sink);
-    reportInputError(path, reason == "cannot be used" ? "it holds no task" : reason);
+    reportInputError(path, loggedReason(sink).value_or("it holds no task"));
     return false;
   }
   inputs.has_tasks = true;
@@ -87,7 +87,7 @@ std::optional<Inputs> loadInputs(const Options& options) {
   Inputs inputs;
   std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(options.config);
   if (!config) {
-    reportInputError(options.config, loggedReason(*sink));
+    reportInputError(options.config, loggedReason(*sink).value_or("cannot be used"));
     return std::nullopt;
   }
   inputs.config = std::move(*config);
@@ -101,7 +101,7 @@ std::optional<Inputs> loadInputs(const Options& options) {
       reportInputError(options.metadata,
                        fmt::format("neither it nor {} holds a request", options.responses));
     } else {
-      reportInputError(failedPath.string(), loggedReason(*sink));
+      reportInputError(failedPath.string(), loggedReason(*sink).value_or("cannot be used"));
     }
     return std::nullopt;
   }
