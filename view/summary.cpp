@@ -60,11 +60,11 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
         group.user, group.label, group.auth_type, count.total, count.predicted_granted));
   }
   if (inputs.table.contains("")) {
-    summary.hints.push_back(
+    summary.hints.push_back(fmt::format(
         "responses.json holds an entry with an empty identifier: tav-req writes one for each "
-        "failed transfer");
-  }
-  if (!noAnswer.empty()) {
+        "failed transfer{}{}",
+        noAnswer.empty() ? "" : "; requests without an answer: ", someOf(noAnswer)));
+  } else if (!noAnswer.empty()) {
     summary.hints.push_back(
         fmt::format("{} requests have no answer (code 0: the transfer failed, or responses.json "
                     "lacks them): {}",
