@@ -3,45 +3,81 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
+#include <initializer_list>
 #include <optional>
 
 namespace tav_rep {
 
 namespace {
 
-bool passes(const std::string& uuid, const CheckEntry& entry, const ReportConfig& config,
-            LabelCache& cache) {
-  const bool inAllowed = config.allowed_codes.contains(entry.code);
-  const bool inDenied = config.denied_codes.contains(entry.code);
-
-  const std::optional<bool> inRange =
-      cache.validate(entry.subject_label, entry.min_mac_label, entry.max_mac_label);
-  if (!inRange) {
-    spdlog::debug("failed to validate {}", uuid);
-    return false;
+// The first of the texts that is not a label; empty when the parser takes them all (the label
+// library refused one).
+std::string firstBadLabel(std::initializer_list<const std::string*> texts) {
+  for (const std::string* text : texts) {
+    if (!tav::parseMacLabelText(*text).label) return *text;
   }
-  spdlog::debug("validate uuid {}: {} -> {} & {} = {}, code = {}", uuid, entry.subject_label,
-                entry.min_mac_label, entry.max_mac_label, *inRange, entry.code);
-  // Outside the user's range the platform is not asked.
-  if (!*inRange) return inDenied || entry.expect_ignore_mac_label;
-
-  const std::optional<bool> permitted = cache.check(entry.subject_label, entry.object_label);
-  if (!permitted) {
-    spdlog::debug("failed to check {}", uuid);
-    return false;
-  }
-  spdlog::debug("check uuid {}: {} -> {} = {}, code = {}", uuid, entry.subject_label,
-                entry.object_label, *permitted, entry.code);
-  if (*permitted) return inAllowed && checkBody(uuid, entry, config);
-  if (!entry.expect_ignore_mac_label) return inDenied;
-  return !inDenied && inAllowed && checkBody(uuid, entry, config);
+  return {};
 }
 
 }  // namespace
 
+Verdict decideEntry(const std::string& uuid, const CheckEntry& entry, const ReportConfig& config,
+                    LabelCache& cache) {
+  Verdict verdict;
+  verdict.code_allowed = config.allowed_codes.contains(entry.code);
+  verdict.code_denied = config.denied_codes.contains(entry.code);
+
+  verdict.in_range = cache.validate(entry.subject_label, entry.min_mac_label, entry.max_mac_label);
+  if (!verdict.in_range) {
+    spdlog::debug("failed to validate {}", uuid);
+    verdict.bad_label =
+        firstBadLabel({&entry.subject_label, &entry.min_mac_label, &entry.max_mac_label});
+    return verdict;
+  }
+  spdlog::debug("validate uuid {}: {} -> {} & {} = {}, code = {}", uuid, entry.subject_label,
+                entry.min_mac_label, entry.max_mac_label, *verdict.in_range, entry.code);
+  // Outside the user's range the platform is not asked.
+  if (!*verdict.in_range) {
+    verdict.reason = VerdictReason::out_of_range;
+    verdict.expect_ignore = entry.expect_ignore_mac_label;
+    verdict.predicted = verdict.expect_ignore ? Prediction::none : Prediction::refused;
+    verdict.passed = verdict.code_denied || verdict.expect_ignore;
+    return verdict;
+  }
+
+  verdict.permitted = cache.check(entry.subject_label, entry.object_label);
+  if (!verdict.permitted) {
+    spdlog::debug("failed to check {}", uuid);
+    verdict.bad_label = firstBadLabel({&entry.subject_label, &entry.object_label});
+    return verdict;
+  }
+  spdlog::debug("check uuid {}: {} -> {} = {}, code = {}", uuid, entry.subject_label,
+                entry.object_label, *verdict.permitted, entry.code);
+  if (*verdict.permitted) {
+    verdict.reason = VerdictReason::permitted;
+    verdict.predicted = Prediction::granted;
+    verdict.body_missing = verdict.code_allowed && !checkBody(uuid, entry, config);
+    verdict.passed = verdict.code_allowed && !verdict.body_missing;
+    return verdict;
+  }
+  if (!entry.expect_ignore_mac_label) {
+    verdict.reason = VerdictReason::not_permitted;
+    verdict.predicted = Prediction::refused;
+    verdict.passed = verdict.code_denied;
+    return verdict;
+  }
+  verdict.reason = VerdictReason::labels_ignored;
+  verdict.expect_ignore = true;
+  verdict.predicted = Prediction::granted;
+  const bool codeFits = !verdict.code_denied && verdict.code_allowed;
+  verdict.body_missing = codeFits && !checkBody(uuid, entry, config);
+  verdict.passed = codeFits && !verdict.body_missing;
+  return verdict;
+}
+
 void checkEntry(const std::string& uuid, const CheckEntry& entry, const ReportConfig& config,
                 LabelCache& cache, Report& report) {
-  if (!passes(uuid, entry, config, cache)) report.failed_uuids.insert(uuid);
+  if (!decideEntry(uuid, entry, config, cache).passed) report.failed_uuids.insert(uuid);
 }
 
 bool checkBody(const std::string& uuid, const CheckEntry& entry, const ReportConfig& config) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "rep/label_cache.h"
@@ -22,6 +23,37 @@ struct CheckEntry {
   std::int64_t code = 0;
   bool expect_ignore_mac_label = false;
 };
+
+// What the labels predict for a request: an allowed code, a denied code, or nothing (a label
+// that is not a label, or a subject outside its range whose server ignores labels).
+enum class Prediction { granted, refused, none };
+
+// The rule that decided an entry.
+enum class VerdictReason {
+  not_a_label,     // a label text gives no platform label; the entry fails
+  out_of_range,    // the subject lies outside the user's range; the platform is not asked
+  permitted,       // the platform grants the subject access to the object
+  not_permitted,   // the platform refuses it
+  labels_ignored,  // the platform refuses it, but the server is expected to ignore labels
+};
+
+// One decision with the facts that explain it.
+struct Verdict {
+  bool passed = false;
+  Prediction predicted = Prediction::none;
+  VerdictReason reason = VerdictReason::not_a_label;
+  std::optional<bool> in_range;   // no value when a label of the range check is not a label
+  std::optional<bool> permitted;  // asked only inside the range
+  bool expect_ignore = false;     // expect_ignore_mac_label changed the rule applied
+  bool code_allowed = false;
+  bool code_denied = false;
+  bool body_missing = false;  // the body check ran and the body lacks the expected text
+  std::string bad_label;      // the first label text that the text parser rejects
+};
+
+// Decides one entry, logging as checkEntry does.
+Verdict decideEntry(const std::string& uuid, const CheckEntry& entry, const ReportConfig& config,
+                    LabelCache& cache);
 
 // Decides one entry; a failed entry's identifier goes into the report's failed list.
 void checkEntry(const std::string& uuid, const CheckEntry& entry, const ReportConfig& config,

@@ -74,16 +74,33 @@ void takeEntries(const std::filesystem::path& path, TakeEntry take, CheckTable& 
 
 CheckTable loadData(const std::filesystem::path& metadataPath,
                     const std::filesystem::path& responsesPath) {
+  std::filesystem::path failedPath;
+  return loadData(metadataPath, responsesPath, failedPath);
+}
+
+CheckTable loadData(const std::filesystem::path& metadataPath,
+                    const std::filesystem::path& responsesPath, std::filesystem::path& failedPath) {
   CheckTable table;
+  std::exception_ptr failure;
+  std::filesystem::path failureFile;
+  const auto takeFile = [&](const std::filesystem::path& path, TakeEntry take) {
+    failedPath = path;
+    const bool failedBefore = static_cast<bool>(failure);
+    takeEntries(path, take, table, failure);
+    if (failure && !failedBefore) failureFile = path;
+  };
   try {
-    std::exception_ptr failure;
-    takeEntries(metadataPath, takeMetadataEntry, table, failure);
-    takeEntries(responsesPath, takeResponseEntry, table, failure);
-    if (failure) std::rethrow_exception(failure);
+    takeFile(metadataPath, takeMetadataEntry);
+    takeFile(responsesPath, takeResponseEntry);
+    if (failure) {
+      failedPath = failureFile;
+      std::rethrow_exception(failure);
+    }
   } catch (const json::exception& error) {
     tav::logJsonFailure("Failed to parse data", error);
     return {};
   }
+  failedPath.clear();
   return table;
 }
 

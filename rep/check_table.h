@@ -18,4 +18,8 @@ using CheckTable = std::unordered_map<std::string, CheckEntry>;
 CheckTable loadData(const std::filesystem::path& metadataPath,
                     const std::filesystem::path& responsesPath);
 
+// As above; after a failure `failedPath` names the file whose fault the logged reason is.
+CheckTable loadData(const std::filesystem::path& metadataPath,
+                    const std::filesystem::path& responsesPath, std::filesystem::path& failedPath);
+
 }  // namespace tav_rep

@@ -1,6 +1,6 @@
 #!/bin/bash
 # The main job: installs what is missing, builds, brings up the lab (Apache httpd and a
-# Kerberos KDC on 127.0.0.1), runs tav-req and tav-rep on the generated suite, prints the
+# Kerberos KDC on 127.0.0.1), runs tav-req and tav-rep on the generated suite, prints tav-view's
 # summary and tears the lab down. The run's files stay in the folder it names.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -13,7 +13,7 @@ fi
 build="${TAV_BUILD_DIR:-$here/build}"
 echo "== building into $build"
 cmake -S "$here" -B "$build" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target tav-req tav-rep tav-pcaps >/dev/null
+cmake --build "$build" -j"$(nproc)" --target tav-req tav-rep tav-view tav-pcaps >/dev/null
 
 # Task users must reach the run folder, so it is not under a private home.
 run="$(mktemp -d /var/tmp/tav-demo-XXXXXX)"
@@ -42,12 +42,20 @@ rep_status=0
   -c "$run/suite/config.json" -o "$run/out" || rep_status=$?
 echo "   exit status $rep_status"
 
-echo "== summary"
-if [[ -f "$run/out/report.json" ]]; then
-  "$here/lab/summarize.py" --suite "$run/suite" --out "$run/out"
+echo "== summary (tav-view)"
+view_status=0
+if [[ -f "$run/out/responses.json" ]]; then
+  "$build/view/tav-view" -m "$run/suite/metadata.json" -r "$run/out/responses.json" \
+    -c "$run/suite/config.json" -t "$run/suite/tasks.json" \
+    --junit "$run/out/junit.xml" --html "$run/out/report.html" || view_status=$?
+  # 1 only says that some requests failed, which the misconfigured area makes happen.
+  if [[ $view_status -le 1 ]]; then
+    echo "   page:  $run/out/report.html"
+    echo "   JUnit: $run/out/junit.xml"
+  fi
 else
-  echo "no report.json; see $run/logs"
+  echo "no responses.json; see $run/logs"
 fi
 echo "== the lab's misconfigured area /basic/bad_3_7/ and /gss/bad_3_7/ is the expected failure"
 echo "run files: $run (suite/, logs/, out/)"
-[[ $req_status -eq 0 && $rep_status -eq 0 ]]
+[[ $req_status -eq 0 && $rep_status -eq 0 && $view_status -le 1 ]]

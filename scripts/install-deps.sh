@@ -22,6 +22,7 @@ packages=(
   libcurl4-openssl-dev libspdlog-dev libfmt-dev nlohmann-json3-dev libtclap-dev libgtest-dev
   python3 clang-format
   scdoc dpkg-dev file lintian
+  chromium-headless-shell
 )
 for list in "${lists[@]}"; do
   # The lab's list is optional, as it always was; an asked-for list is not.

@@ -141,6 +141,19 @@ require_tav() {
   [[ -x $REP ]] || skip "no tav-rep at $REP: set TAV_REP or build it"
 }
 
+# The viewer under test: TAV_VIEW, else the build tree's; skips when missing.
+# Sets VIEW.
+require_view() {
+  VIEW=${TAV_VIEW:-$REPO_ROOT/build/view/tav-view}
+  [[ -x $VIEW ]] || skip "no tav-view at $VIEW: set TAV_VIEW or build it"
+}
+
+# gen_lab_suite OUTDIR: writes the suite for the newest lab into OUTDIR:
+# tasks.json, metadata.json, config.json and expected_failed.json.
+gen_lab_suite() {
+  "$PY" "$LAB_ROOT/gen_suite.py" --lab "$LAB_DIR" --out "$1"
+}
+
 # run_req TASKS: runs tav-req on TASKS in a fresh folder (REQ_DIR) and checks
 # its exit status; the answers are in $REQ_DIR/out/responses.json. The
 # children write logs and answers as the task users, hence mode 1777.

@@ -1,9 +1,11 @@
 // tav-rep on one million entries, generated here: every entry is decided, exactly the
-// entries built to fail are listed, and the run ends with status 0.
+// entries built to fail are listed, and the run ends with status 0. tav-view on the same files
+// fails the same set.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -64,6 +66,27 @@ TEST(HeavyRep, AMillionEntriesAreAllDecided) {
   expected += fmt::format("\n  ],\n  \"total_count\": {}\n}}", kEntries);
   EXPECT_TRUE(tav_test::readFile(dir / "out" / "report.json") == expected);
   EXPECT_EQ(tav_test::readLines(dir / "log" / "report.log").size(), 1u);
+
+  // tav-view names each failure on a "FAIL uuid" line, in the order of report.json.
+  const auto view = tav_test::runProgram(
+      {TAV_VIEW_PATH, "-m", (dir / "metadata.json").string(), "-r",
+       (dir / "responses.json").string(), "-c", (dir / "config.json").string(), "--json",
+       (dir / "out" / "view.json").string(), "--junit", (dir / "out" / "junit.xml").string(),
+       "--html", (dir / "out" / "report.html").string()});
+  ASSERT_EQ(view.status, 1) << view.err;
+  std::istringstream lines(view.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, fmt::format("requests {}, passed {}, failed {}", kEntries,
+                              kEntries - kEntries / 1000, kEntries / 1000));
+  std::string failed = "{\n  \"failed_uuids\": [";
+  for (bool first = true; std::getline(lines, line);) {
+    if (line.rfind("FAIL ", 0) != 0) continue;
+    failed += fmt::format("{}\n    \"{}\"", first ? "" : ",", line.substr(5));
+    first = false;
+  }
+  failed += fmt::format("\n  ],\n  \"total_count\": {}\n}}", kEntries);
+  EXPECT_TRUE(failed == tav_test::readFile(dir / "out" / "report.json"));
 }
 
 }  // namespace

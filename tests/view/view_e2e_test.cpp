@@ -1,0 +1,236 @@
+// The built tav-view on real files: its explanations, the failed set against tav-rep's
+// report.json, JUnit read by python3's XML parser, the page rendered by headless Chromium, and
+// bad inputs that leave no output file.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kHostile = "<script>alert(1)</script><img src=x onerror=alert(2)>";
+
+// Eight requests: two passes, a wrongful grant with a hostile body, a lost answer with the
+// empty-identifier entry of a failed transfer, a code in neither set, a body with characters
+// XML forbids, and a user whose every answer is 401 although one was predicted granted.
+void writeSuite(const tav_test::TempDir& dir) {
+  const auto meta = [](const std::string& uuid, const std::string& subject,
+                       const std::string& object) {
+    return json{{"uuid", uuid},           {"subject_label", subject},
+                {"object_label", object}, {"min_mac_label", "0:0"},
+                {"max_mac_label", "3:7"}, {"expect_ignore_mac_label", false}};
+  };
+  const auto answer = [](const std::string& uuid, int code, const std::string& body) {
+    return json{{"uuid", uuid}, {"code", code}, {"body", body}};
+  };
+  const json metadata = {meta("granted-ok", "3:7", "1:1"),     meta("refused-ok", "1:1", "3:7"),
+                         meta("daemon-bad_3_7", "1:1", "3:7"), meta("lost", "3:7", "1:1"),
+                         meta("server-error", "3:7", "1:1"),   meta("odd\x01<&>\"'", "1:1", "1:1"),
+                         meta("games-a", "2:2", "0:0"),        meta("games-b", "2:2", "1:1")};
+  const json responses = {answer("granted-ok", 200, "object label 1:1"),
+                          answer("refused-ok", 403, ""),
+                          answer("daemon-bad_3_7", 200, kHostile),
+                          answer("", 0, ""),
+                          answer("server-error", 500, "oops"),
+                          answer("odd\x01<&>\"'", 200, "\x1b[31m\xef\xbf\xbe\x02 no label"),
+                          answer("games-a", 401, ""),
+                          answer("games-b", 401, "")};
+  const json tasks = {
+      {{"user", {{"name", "daemon"}, {"password", "p"}, {"mac_label", "1:1"}}},
+       {"requests",
+        {{{"uuid", "daemon-bad_3_7"}, {"uri", "http://h/bad_3_7/"}, {"auth_type", "basic"}},
+         {{"uuid", "refused-ok"}, {"uri", "http://h/l3_7/"}, {"auth_type", "basic"}}}}},
+      {{"user", {{"name", "games"}, {"password", "wrong"}, {"mac_label", "2:2"}}},
+       {"requests",
+        {{{"uuid", "games-a"}, {"uri", "http://h/l0_0/"}, {"auth_type", "gssapi"}},
+         {{"uuid", "games-b"}, {"uri", "http://h/l1_1/"}, {"auth_type", "gssapi"}}}}}};
+  tav_test::writeFile(dir / "metadata.json", metadata.dump());
+  tav_test::writeFile(dir / "responses.json", responses.dump());
+  tav_test::writeFile(dir / "tasks.json", tasks.dump());
+  tav_test::writeFile(
+      dir / "config.json",
+      R"({"check_body": true, "body_template": "object label {obj_mac_lev}:{obj_mac_cat:x}",
+                          "allowed_codes": [200], "denied_codes": [401, 403]})");
+}
+
+std::vector<std::string> viewArgs(const tav_test::TempDir& dir) {
+  return {TAV_VIEW_PATH,
+          "-m",
+          (dir / "metadata.json").string(),
+          "-r",
+          (dir / "responses.json").string(),
+          "-c",
+          (dir / "config.json").string()};
+}
+
+std::set<std::string> filesIn(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(folder)) {
+    names.insert(item.path().filename().string());
+  }
+  return names;
+}
+
+TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
+  tav_test::TempDir dir;
+  writeSuite(dir);
+  std::vector<std::string> args = viewArgs(dir);
+  args.insert(args.end(),
+              {"-t", (dir / "tasks.json").string(), "--junit", (dir / "junit.xml").string(),
+               "--html", (dir / "report.html").string(), "--json", (dir / "view.json").string()});
+  const tav_test::RunResult view = tav_test::runProgram(args);
+  ASSERT_EQ(view.status, 1) << view.err;
+  const std::string& out = view.out;
+  EXPECT_EQ(out.substr(0, out.find('\n')), "requests 9, passed 3, failed 6");
+  EXPECT_NE(out.find("FAIL daemon-bad_3_7\n  user daemon, label 1:1, basic, http://h/bad_3_7/\n"
+                     "  subject 1:1, object 3:7\n"
+                     "  predicted refused: subject 1:1 does not dominate object 3:7\n"
+                     "  recorded 200: 200 is an allowed code\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("recorded 0: code 0: no answer, the transfer failed"), std::string::npos);
+  EXPECT_NE(out.find("recorded 500: 500 is in neither the allowed nor the denied codes"),
+            std::string::npos);
+  EXPECT_NE(out.find("FAIL odd\\x01<&>\"'\n"), std::string::npos)
+      << "control bytes reach the terminal";
+  EXPECT_NE(
+      out.find("hint: user games (label 2:2, gssapi): all 2 requests got a denied code although "
+               "1 of them were predicted granted: authentication probably failed"),
+      std::string::npos);
+  EXPECT_NE(out.find("hint: responses.json holds an entry with an empty identifier: tav-req "
+                     "writes one for each failed transfer; requests without an answer: lost\n"),
+            std::string::npos);
+
+  // The failed set is tav-rep's, for the same files.
+  std::filesystem::create_directory(dir / "rep");
+  const auto rep = tav_test::runProgram(
+      {TAV_REP_PATH, "-d", (dir / "rep").string(), "-m", (dir / "metadata.json").string(), "-r",
+       (dir / "responses.json").string(), "-c", (dir / "config.json").string(), "-o",
+       (dir / "rep").string()});
+  ASSERT_EQ(rep.status, 0) << rep.err;
+  const json report = json::parse(tav_test::readFile(dir / "rep" / "report.json"));
+  const json verdicts = json::parse(tav_test::readFile(dir / "view.json"));
+  std::set<std::string> failed;
+  for (const json& verdict : verdicts.at("verdicts")) {
+    if (!verdict.at("passed").get<bool>()) failed.insert(verdict.at("uuid").get<std::string>());
+  }
+  EXPECT_EQ(failed, report.at("failed_uuids").get<std::set<std::string>>());
+  EXPECT_EQ(verdicts.at("total_count"), report.at("total_count"));
+  EXPECT_EQ(verdicts.at("verdicts").at(1).at("user"), "daemon");
+
+  // JUnit: python3's parser reads it; counts per suite, and the failures by name.
+  const auto junit = tav_test::runProgram({"/usr/bin/python3", "-c", R"(
+import sys, xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+for s in root.iter("testsuite"):
+    cases = s.findall("testcase")
+    failed = [c.get("name") for c in cases if c.find("failure") is not None]
+    print(s.get("name"), s.get("tests"), s.get("failures"), len(cases), len(failed), "|".join(failed))
+print(root.get("tests"), root.get("failures"))
+)",
+                                           (dir / "junit.xml").string()});
+  ASSERT_EQ(junit.status, 0) << junit.err;
+  EXPECT_EQ(junit.out,
+            "user daemon, label 1:1, basic 2 1 2 1 daemon-bad_3_7\n"
+            "user games, label 2:2, gssapi 2 1 2 1 games-a\n"
+            "requests no task names 5 4 5 4 |lost|odd\ufffd<&>\"'|server-error\n"
+            "9 6\n");
+}
+
+TEST(ViewE2E, PageRendersInHeadlessChromiumWithTheHostileBodyAsText) {
+  const std::filesystem::path browser = "/usr/bin/chromium-headless-shell";
+  if (!std::filesystem::exists(browser))
+    GTEST_SKIP() << "no " << browser << " (chromium-headless-shell)";
+  tav_test::TempDir dir;
+  writeSuite(dir);
+  std::vector<std::string> args = viewArgs(dir);
+  args.insert(args.end(), {"--quiet", "--html", (dir / "report.html").string()});
+  ASSERT_EQ(tav_test::runProgram(args).status, 1);
+  const std::string page = tav_test::readFile(dir / "report.html");
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+
+  std::vector<std::string> chromium = {browser.string(), "--headless", "--disable-gpu",
+                                       "--dump-dom", "file://" + (dir / "report.html").string()};
+  if (tav_test::isRoot()) chromium.insert(chromium.begin() + 1, "--no-sandbox");
+  const auto dom = tav_test::runProgram(chromium, {{"HOME", dir.path().string()}});
+  ASSERT_EQ(dom.status, 0) << dom.err;
+  EXPECT_NE(dom.out.find("<span id=\"total\">9</span>"), std::string::npos) << dom.out;
+  EXPECT_NE(dom.out.find("<span id=\"failed\" class=\"failed\">6</span>"), std::string::npos);
+  // Subject 1:1 against object 3:7: the pass and the wrongful grant.
+  EXPECT_NE(dom.out.find("<td class=\"some\">1/2</td>"), std::string::npos);
+  EXPECT_NE(dom.out.find("&lt;script&gt;alert(1)&lt;/script&gt;&lt;img src=x onerror=alert(2)&gt;"),
+            std::string::npos);
+  EXPECT_EQ(dom.out.find("<img"), std::string::npos);
+  EXPECT_EQ(dom.out.find("<script"), std::string::npos);
+}
+
+TEST(ViewE2E, AllPassedIsStatusZeroAndQuietPrintsOnlyTheTotals) {
+  tav_test::TempDir dir;
+  writeSuite(dir);
+  tav_test::writeFile(
+      dir / "metadata.json",
+      R"([{"uuid": "a", "subject_label": "1:1", "object_label": "3:7", "min_mac_label": "0:0",
+                           "max_mac_label": "3:7", "expect_ignore_mac_label": false}])");
+  tav_test::writeFile(dir / "responses.json", R"([{"uuid": "a", "code": 403, "body": ""}])");
+  std::vector<std::string> args = viewArgs(dir);
+  args.push_back("--quiet");
+  const auto result = tav_test::runProgram(args);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "requests 1, passed 1, failed 0\n");
+}
+
+TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
+  struct Case {
+    std::string file;
+    std::string content;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"metadata.json", "", "No such file or directory"},
+      {"responses.json", "[{\"uuid\": \"a\", ",
+       "Failed to parse data: [json.exception.parse_error.101]"},
+      {"metadata.json", "[{\"uuid\": \"a\"}]",
+       "Failed to parse data: [json.exception.out_of_range.403]"},
+      {"config.json",
+       R"({"check_body": true, "body_template": "{nope}", "allowed_codes": [], "denied_codes": []})",
+       "Failed to parse config: body_template \"{nope}\" cannot be formatted"},
+      {"tasks.json",
+       R"([{"user": {"name": "a", "password": "", "mac_label": "x"}, "requests": []}])",
+       "Failed to parse data: invalid mac_label \"x\": it has no colon"},
+      {"junit-folder", "", "cannot write: No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    tav_test::TempDir dir;
+    writeSuite(dir);
+    std::filesystem::path named = dir / c.file;
+    if (c.file == "metadata.json" && c.content.empty()) {
+      std::filesystem::remove(named);
+    } else if (c.file != "junit-folder") {
+      tav_test::writeFile(named, c.content);
+    }
+    std::filesystem::path junit = dir / "junit.xml";
+    if (c.file == "junit-folder") named = junit = dir / "missing" / "junit.xml";
+    const std::set<std::string> before = filesIn(dir.path());
+    std::vector<std::string> args = viewArgs(dir);
+    args.insert(args.end(),
+                {"-t", (dir / "tasks.json").string(), "--html", (dir / "report.html").string(),
+                 "--json", (dir / "view.json").string(), "--junit", junit.string()});
+    const auto result = tav_test::runProgram(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("tav-view: " + named.string() + ": " + c.reason, 0), 0u)
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(filesIn(dir.path()), before);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include <fmt/format.h>
+
+#include "view/reports.h"
+#include "view/text.h"
+
+namespace tav_view {
+
+namespace {
+
+constexpr std::size_t kBodyBytes = 300;
+
+// Styles only; the page loads nothing and runs no script.
+constexpr const char* kStyle = R"(
+body { font-family: sans-serif; margin: 1.5em; color: #222; }
+table { border-collapse: collapse; margin: 1em 0; }
+th, td { border: 1px solid #bbb; padding: 0.3em 0.6em; vertical-align: top; }
+td.all { background: #b9e4b0; }
+td.some { background: #f6d38a; }
+td.none { background: #f2a3a3; }
+td.empty { background: #eee; }
+.matrix td { text-align: center; font-family: monospace; }
+pre { white-space: pre-wrap; word-break: break-all; margin: 0; max-width: 40em; }
+.failed { color: #a00; }
+)";
+
+// The cell's colour: every request passed, some did, or none.
+const char* cellClass(const Cell& cell) {
+  if (cell.passed == cell.total) return "all";
+  return cell.passed == 0 ? "none" : "some";
+}
+
+std::string labelCell(std::string_view label) {
+  return label.empty() ? "(none)" : markupText(label);
+}
+
+}  // namespace
+
+void writeHtml(std::FILE* out, const Inputs& inputs, const Summary& summary) {
+  fmt::print(out,
+             "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+             "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+             "style-src 'unsafe-inline'\">\n"
+             "<title>tav report: {} failed of {}</title>\n<style>{}</style></head>\n<body>\n",
+             summary.failed, summary.total, kStyle);
+  fmt::print(out, "<h1>tav report</h1>\n");
+  fmt::print(out,
+             "<p id=\"totals\">requests <span id=\"total\">{}</span>, passed <span "
+             "id=\"passed\">{}</span>, failed <span id=\"failed\" class=\"failed\">{}</span></p>\n",
+             summary.total, summary.total - summary.failed, summary.failed);
+
+  fmt::print(out,
+             "<h2>Subject by object</h2>\n<p>passed/total per subject label (rows) and object "
+             "label (columns)</p>\n<table class=\"matrix\" id=\"matrix\">\n<tr><th>subject \\ "
+             "object</th>");
+  for (const std::string_view object : summary.objects) {
+    fmt::print(out, "<th>{}</th>", labelCell(object));
+  }
+  fmt::print(out, "</tr>\n");
+  for (const std::string_view subject : summary.subjects) {
+    fmt::print(out, "<tr><th>{}</th>", labelCell(subject));
+    for (const std::string_view object : summary.objects) {
+      const auto found = summary.matrix.find({subject, object});
+      if (found == summary.matrix.end()) {
+        fmt::print(out, "<td class=\"empty\"></td>");
+        continue;
+      }
+      const Cell& cell = found->second;
+      fmt::print(out, "<td class=\"{}\">{}/{}</td>", cellClass(cell), cell.passed, cell.total);
+    }
+    fmt::print(out, "</tr>\n");
+  }
+  fmt::print(out, "</table>\n");
+
+  if (!summary.hints.empty()) {
+    fmt::print(out, "<h2>Hints</h2>\n<ul id=\"hints\">\n");
+    for (const std::string& hint : summary.hints)
+      fmt::print(out, "<li>{}</li>\n", markupText(hint));
+    fmt::print(out, "</ul>\n");
+  }
+
+  fmt::print(out, "<h2>Failures</h2>\n");
+  if (summary.failures.empty()) fmt::print(out, "<p>none</p>\n");
+  if (!summary.failures.empty()) {
+    fmt::print(out,
+               "<table id=\"failures\">\n<tr><th>uuid</th><th>request</th><th>subject</th>"
+               "<th>object</th><th>predicted</th><th>recorded</th><th>body (first {} "
+               "bytes)</th></tr>\n",
+               kBodyBytes);
+  }
+  std::size_t listed = 0;
+  for (const ViewEntry* view : summary.failures) {
+    if (listed == kHtmlFailureLimit) break;
+    ++listed;
+    const tav_rep::CheckEntry& e = *view->entry;
+    fmt::print(out,
+               "<tr class=\"failure\"><td>{}</td><td>{}</td><td>{}</td><td>{}</td>"
+               "<td>{}: {}</td><td>{}: {}</td><td><pre>{}</pre></td></tr>\n",
+               markupText(*view->uuid), markupText(requestContext(inputs, *view)),
+               labelCell(e.subject_label), labelCell(e.object_label),
+               predictionName(view->verdict.predicted), markupText(whyPredicted(*view)), e.code,
+               markupText(codeVerdict(*view, inputs.config)),
+               markupText(firstBytes(e.body, kBodyBytes)));
+  }
+  if (!summary.failures.empty()) fmt::print(out, "</table>\n");
+  if (summary.failures.size() > listed) {
+    fmt::print(out, "<p id=\"more\">{} more failures are not listed</p>\n",
+               summary.failures.size() - listed);
+  }
+  fmt::print(out, "</body></html>\n");
+}
+
+}  // namespace tav_view

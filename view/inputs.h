@@ -1,0 +1,45 @@
+// tav-view's inputs: the checker's configuration and table read by tav-rep's own loaders, and
+// what the tasks file adds to each request (user, label, auth type, URL).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "rep/check_table.h"
+#include "rep/report_config.h"
+#include "view/options.h"
+
+namespace tav_view {
+
+// The requests of one task with one auth type: the unit whose logins succeed or fail together.
+struct TaskGroup {
+  std::string user;
+  std::string label;
+  std::string auth_type;
+};
+
+struct RequestInfo {
+  std::size_t group = 0;  // index into Inputs::groups
+  std::string url;
+};
+
+struct Inputs {
+  tav_rep::ReportConfig config;
+  tav_rep::CheckTable table;
+  bool has_tasks = false;
+  std::vector<TaskGroup> groups;
+  std::unordered_map<std::string, RequestInfo> requests;  // by uuid; the first task naming it
+};
+
+// Reads every input. When one cannot be used, writes "tav-view: FILE: reason" to standard
+// error and gives no value.
+std::optional<Inputs> loadInputs(const Options& options);
+
+// Writes "tav-view: {file}: {reason}" as one line to standard error, control characters shown
+// as escapes.
+void reportInputError(const std::string& file, const std::string& reason);
+
+}  // namespace tav_view

@@ -1,0 +1,44 @@
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "view/reports.h"
+
+namespace tav_view {
+
+namespace {
+
+// A JSON string; invalid UTF-8 replaced, as the JSON library does it.
+std::string jsonString(std::string_view text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+// Written entry by entry: a document of a million verdicts is never built in memory.
+void writeJson(std::FILE* out, const Inputs& inputs, const std::vector<ViewEntry>& entries,
+               const Summary& summary) {
+  fmt::print(out, "{{\n  \"total_count\": {},\n  \"failed_count\": {},\n  \"verdicts\": [",
+             summary.total, summary.failed);
+  bool first = true;
+  for (const ViewEntry& view : entries) {
+    const tav_rep::CheckEntry& e = *view.entry;
+    fmt::print(out,
+               "{}\n    {{\"uuid\": {}, \"passed\": {}, \"predicted\": \"{}\", \"reason\": \"{}\", "
+               "\"why\": {}, \"code\": {}, \"code_verdict\": {}, \"subject_label\": {}, "
+               "\"object_label\": {}",
+               first ? "" : ",", jsonString(*view.uuid), view.verdict.passed,
+               predictionName(view.verdict.predicted), reasonName(view.verdict.reason),
+               jsonString(whyPredicted(view)), e.code, jsonString(codeVerdict(view, inputs.config)),
+               jsonString(e.subject_label), jsonString(e.object_label));
+    if (view.request) {
+      const TaskGroup& group = inputs.groups[view.request->group];
+      fmt::print(out, ", \"user\": {}, \"url\": {}, \"auth_type\": {}", jsonString(group.user),
+                 jsonString(view.request->url), jsonString(group.auth_type));
+    }
+    fmt::print(out, "}}");
+    first = false;
+  }
+  fmt::print(out, "\n  ]\n}}\n");
+}
+
+}  // namespace tav_view

@@ -1,0 +1,31 @@
+// tav-view: explains the verdict on every recorded answer, as tav-rep decides it, on the
+// terminal and in the JUnit, HTML and JSON files asked for. Exit status 0 when every request
+// passed, 1 when some failed, 2 when an input or output cannot be used.
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "view/inputs.h"
+#include "view/options.h"
+#include "view/outputs.h"
+#include "view/summary.h"
+#include "view/verdicts.h"
+
+int main(int argc, char** argv) {
+  constexpr int kUnusable = 2;
+  const tav_view::Options options = tav_view::readCommandLine(argc, argv);
+  if (!options.ok) return kUnusable;
+  try {
+    const std::optional<tav_view::Inputs> inputs = tav_view::loadInputs(options);
+    if (!inputs) return kUnusable;
+    const std::vector<tav_view::ViewEntry> entries = tav_view::decideAll(*inputs);
+    const tav_view::Summary summary = tav_view::summarize(*inputs, entries);
+    if (!tav_view::writeOutputs(options, *inputs, entries, summary)) return kUnusable;
+    tav_view::printSummary(stdout, *inputs, summary, options.quiet, tav_view::useColour());
+    return summary.failed == 0 ? 0 : 1;
+  } catch (const std::exception& error) {
+    // Only resource exhaustion gets here; the run still ends with a reason.
+    std::fprintf(stderr, "tav-view: stopped: %s\n", error.what());
+    return kUnusable;
+  }
+}
