@@ -87,4 +87,17 @@ CheckTable loadData(const std::filesystem::path& metadataPath,
   return table;
 }
 
+CheckTable loadMetadata(const std::filesystem::path& metadataPath) {
+  CheckTable table;
+  try {
+    std::exception_ptr failure;
+    takeEntries(metadataPath, takeMetadataEntry, table, failure);
+    if (failure) std::rethrow_exception(failure);
+  } catch (const json::exception& error) {
+    tav::logJsonFailure("Failed to parse data", error);
+    return {};
+  }
+  return table;
+}
+
 }  // namespace tav_rep

@@ -18,4 +18,7 @@ using CheckTable = std::unordered_map<std::string, CheckEntry>;
 CheckTable loadData(const std::filesystem::path& metadataPath,
                     const std::filesystem::path& responsesPath);
 
+// The metadata alone, taken as loadData takes it; for checking a suite before any run.
+CheckTable loadMetadata(const std::filesystem::path& metadataPath);
+
 }  // namespace tav_rep
