@@ -130,6 +130,19 @@ listening() {  # listening PORT: prints the sockets bound to PORT, with owners
   ss -lntupH "sport = :$1"
 }
 
+# gen_lab_suite OUTDIR: writes tasks.json, metadata.json and config.json of
+# the newest lab's description (suite.json) into OUTDIR with tav-suite
+# (TAV_SUITE, else the build tree's); skips when there is none.
+gen_lab_suite() {
+  TAV_SUITE=${TAV_SUITE:-$REPO_ROOT/build/suite/tav-suite}
+  [[ -x $TAV_SUITE ]] || skip "no tav-suite at $TAV_SUITE: set TAV_SUITE or build it"
+  "$TAV_SUITE" gen "$LAB_SUITE" --out "$1"
+}
+
+# The misconfigured area's wrongful grants: lab.sh's BAD_EXTRA user (daemon,
+# 1:1) by both auth types, in tav-suite's uuid form.
+BAD_UUIDS=(basic-daemon-1_1-bad_3_7 gssapi-daemon-1_1-bad_3_7)
+
 # The tav programs under test: TAV_REQ and TAV_REP, else the build tree's;
 # skips when one is missing. Sets REQ and REP.
 require_tav() {
