@@ -136,6 +136,7 @@ listening() {  # listening PORT: prints the sockets bound to PORT, with owners
 gen_lab_suite() {
   TAV_SUITE=${TAV_SUITE:-$REPO_ROOT/build/suite/tav-suite}
   [[ -x $TAV_SUITE ]] || skip "no tav-suite at $TAV_SUITE: set TAV_SUITE or build it"
+  # shellcheck disable=SC2153  # LAB_SUITE comes from the lab's lab.env
   "$TAV_SUITE" gen "$LAB_SUITE" --out "$1"
 }
 
