@@ -26,7 +26,7 @@ std::string topLevelUsage() {
       "  gen DESCRIPTION --out DIR    write DIR/tasks.json, metadata.json and config.json\n"
       "  check -t TASKS -m METADATA [-c CONFIG] [-o OUTDIR] [-d LOGDIR]\n"
       "                               find mistakes in a suite before a run\n"
-      "  split -t TASKS --shards N --out DIR\n"
+      "  split -t TASKS [-m METADATA] --shards N --out DIR\n"
       "                               write DIR/tasks-1.json ... tasks-N.json, whole tasks\n"
       "  merge -o RESPONSES R1 R2 ... join the responses files of the shards\n"
       "\n"
@@ -86,11 +86,15 @@ std::optional<CheckOptions> readCheckCommandLine(const std::vector<std::string>&
 std::optional<SplitOptions> readSplitCommandLine(const std::vector<std::string>& args) {
   TCLAP::CmdLine parser(
       "Splits a tasks file into N shards of whole tasks, balanced by request count: "
-      "DIR/tasks-1.json ... DIR/tasks-N.json.",
+      "DIR/tasks-1.json ... DIR/tasks-N.json; with --metadata also DIR/metadata-1.json ... "
+      "DIR/metadata-N.json, the entries of each shard's requests, so each machine can check "
+      "its shard.",
       ' ', tav::kVersion, true);
   try {
     TCLAP::ValueArg<std::string> tasks("t", "tasks", "The tasks file to split", true, "", "file",
                                        parser);
+    TCLAP::ValueArg<std::string> metadata("m", "metadata", "The suite's metadata file to split",
+                                          false, "", "file", parser);
     TCLAP::ValueArg<unsigned> shards("n", "shards", "The number of shards, at least 1", true, 0,
                                      "N", parser);
     TCLAP::ValueArg<std::string> out("", "out", "The folder to write the shards into", true, "",
@@ -100,7 +104,7 @@ std::optional<SplitOptions> readSplitCommandLine(const std::vector<std::string>&
     if (shards.getValue() == 0) {
       throw TCLAP::CmdLineParseException("must be at least 1", shards.toString());
     }
-    return SplitOptions{tasks.getValue(), shards.getValue(), out.getValue()};
+    return SplitOptions{tasks.getValue(), metadata.getValue(), shards.getValue(), out.getValue()};
   } catch (const TCLAP::ArgException& error) {
     tav::reportArgumentError(parser, error);
   }

@@ -23,6 +23,7 @@ struct CheckOptions {
 
 struct SplitOptions {
   std::string tasks;
+  std::string metadata;  // empty: no metadata shards
   unsigned shards = 0;
   std::string outDir;
 };

@@ -54,8 +54,9 @@ TEST(SuiteSplitMerge, ShardsMergeToTheWholeRun) {
   const json whole = readJson(runRequests(dir / "whole", dir / "s/tasks.json"));
   ASSERT_EQ(whole.size(), 15u);
 
-  const auto split = runSuite({"split", "-t", (dir / "s/tasks.json").string(), "--shards", "3",
-                               "--out", (dir / "shards").string()});
+  const auto split = runSuite({"split", "-t", (dir / "s/tasks.json").string(), "-m",
+                               (dir / "s/metadata.json").string(), "--shards", "3", "--out",
+                               (dir / "shards").string()});
   ASSERT_EQ(split.status, 0) << split.err;
   std::vector<std::string> merge = {"merge", "-o", (dir / "responses.json").string()};
   std::vector<std::size_t> sizes;
@@ -64,6 +65,10 @@ TEST(SuiteSplitMerge, ShardsMergeToTheWholeRun) {
     std::size_t requests = 0;
     for (const json& task : readJson(shard)) requests += task["requests"].size();
     sizes.push_back(requests);
+    // Each shard with its metadata is a whole suite of its own.
+    const auto check = runSuite({"check", "-t", shard.string(), "-m",
+                                 (dir / fmt::format("shards/metadata-{}.json", s)).string()});
+    EXPECT_EQ(check.status, 0) << check.out;
     merge.push_back(runRequests(dir / fmt::format("run-{}", s), shard).string());
   }
   // Five tasks of three requests: whole tasks, the largest share at most one task above the rest.
