@@ -13,6 +13,8 @@ umask 022
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
+# shellcheck source-path=SCRIPTDIR/../lab
+source "$HERE/../lab/servers.sh"
 PY=/usr/bin/python3
 REPEAT=${BENCH_REPEAT:-5}
 N=${BENCH_N:-1000}
@@ -44,20 +46,8 @@ done
 
 # ---------------------------------------------------------------- tools and programs
 
-install_missing() {
-  local cmd missing=()
-  local -A need=([apache2]=apache2-bin [htpasswd]=apache2-utils [ab]=apache2-utils
-    [curl]=curl [/usr/bin/time]=time [$PY]=python3 [setsid]=util-linux [ss]=iproute2)
-  for cmd in "${!need[@]}"; do
-    command -v "$cmd" >/dev/null || [[ -x /usr/sbin/$cmd ]] || missing+=("${need[$cmd]}")
-  done
-  ((${#missing[@]})) || return 0
-  mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
-  note "installing ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-    >/dev/null || die "apt-get install ${missing[*]} failed"
-}
-install_missing
+# The build's packages, the lab's (Apache, curl, ss, ...) and bench/packages.txt (time).
+"$ROOT/scripts/install-deps.sh" --bench >&2 || die "scripts/install-deps.sh --bench failed"
 APACHE=/usr/sbin/apache2
 [[ -x $APACHE ]] || APACHE=$(command -v apache2)
 
@@ -87,42 +77,26 @@ build_programs() {
 WORK=$(mktemp -d /tmp/tav-bench.XXXXXX)
 # The server's workers (www-data) must be able to enter it.
 chmod 0755 "$WORK"
-APACHE_PID=
+APACHE_PIDFILE=$WORK/httpd/run/apache.pid
 
-alive() {
-  local state
-  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
-  [[ -n $state && $state != Z ]]
-}
-
+# Apache and its workers share a process group; none may outlive the run.
 stop_server() {
-  local pid=$APACHE_PID i p
-  [[ -n $pid ]] || return 0
-  APACHE_PID=
-  kill -TERM "$pid" 2>/dev/null || true
-  for ((i = 0; i < 500; i++)); do alive "$pid" || break; sleep 0.02; done
-  alive "$pid" && kill -KILL "$pid" 2>/dev/null
-  # Workers share the parent's session; none may outlive the run.
-  for p in $(ps -eo pid=,sid= | awk -v s="$pid" '$2 == s && $1 != s {print $1}'); do
-    kill -KILL "$p" 2>/dev/null || true
-  done
+  local pid
+  [[ -f $APACHE_PIDFILE ]] || return 0
+  pid=$(<"$APACHE_PIDFILE")
+  stop_group "$pid" cmdline_names "$WORK" || return 1
+  rm -f "$APACHE_PIDFILE"
   wait "$pid" 2>/dev/null || true
 }
 
 cleanup() {
   local rc=$?
-  stop_server
+  stop_server || rc=1
   if [[ ${BENCH_KEEP:-0} == 1 ]]; then note "kept $WORK"; else rm -rf "$WORK"; fi
   exit "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-free_port() {
-  "$PY" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-random_hex() { od -An -N"$1" -tx1 /dev/urandom | tr -d ' \n'; }
 
 # Every fan-out connection is served at once from the start; one connection serves a client.
 mpm_config() {
@@ -137,7 +111,7 @@ mpm_config() {
 
 declare -A PASSWORD
 start_server() {
-  local d=$WORK/httpd u i
+  local d=$WORK/httpd u rc=0
   mkdir -p "$d/conf" "$d/run" "$d/logs" "$d/www/open" "$d/www/auth"
   # A small file, the size of a lab page.
   printf '<!DOCTYPE html>\n<html><head><title>tav bench</title></head>\n<body><p>object label 1:1</p></body></html>\n' |
@@ -150,7 +124,7 @@ start_server() {
   done
   chown root:www-data "$d/conf/htpasswd"
   chmod 0640 "$d/conf/htpasswd"
-  PORT=$(free_port)
+  PORT=$(free_ports tcp)
   cat >"$d/conf/httpd.conf" <<EOF
 ServerRoot "$d"
 ServerName 127.0.0.1
@@ -193,16 +167,13 @@ DocumentRoot "$d/www"
 EOF
   "$APACHE" -t -f "$d/conf/httpd.conf" >"$d/logs/configtest.log" 2>&1 ||
     die "apache2 rejects its config, see $d/logs/configtest.log"
-  # Its own session: a foreground parent signals its whole group when it stops.
-  env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C \
-    setsid "$APACHE" -f "$d/conf/httpd.conf" -DFOREGROUND </dev/null >>"$d/logs/apache.out" 2>&1 &
-  APACHE_PID=$!
-  for ((i = 0; i < 500; i++)); do
-    alive "$APACHE_PID" || die "apache2 exited, see $d/logs/error.log"
-    if ss -ltnpH "sport = :$PORT" | grep -q "pid=$APACHE_PID,"; then break; fi
-    sleep 0.01
-  done
-  ((i < 500)) || die "apache2 does not listen on $PORT"
+  start_polled "$APACHE_PIDFILE" "$PORT" "$d/logs/apache.out" \
+    "$APACHE" -f "$d/conf/httpd.conf" -DFOREGROUND || rc=$?
+  case $rc in
+    0) ;;
+    2) die "apache2 does not listen on $PORT" ;;
+    *) die "apache2 exited or another process holds port $PORT, see $d/logs/error.log" ;;
+  esac
   ACCESS_LOG=$d/logs/access.log
   BASE=http://127.0.0.1:$PORT
   local code
@@ -454,7 +425,7 @@ if wants seq || wants fanout; then start_server; fi
 load_note "start"
 if wants seq; then bench_seq; load_note "after sequential"; fi
 if wants fanout; then bench_fanout; load_note "after fan-out"; fi
-stop_server
+stop_server || die "apache2 does not stop"
 if wants checker; then bench_checker; load_note "after checker"; fi
 echo "Versions: $(curl --version | head -1 | cut -d' ' -f1,2,4,5);" \
   "$(ab -V | awk '/^This is ApacheBench/ {print "ab", $5}' | tr -d ',');" \
@@ -463,4 +434,4 @@ echo "Machine: $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /pr
   "$(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 2^20}' /proc/meminfo), kernel $(uname -r)"
 echo "Load average (1, 5, 15 min) while the benchmark ran:"
 cat "$LOADS"
-"$PY" "$HERE/summarize.py" "$RESULTS" "$N" "$TASKS" "$TASK_REQUESTS"
+"$PY" "$HERE/summarize_results.py" "$RESULTS" "$N" "$TASKS" "$TASK_REQUESTS"

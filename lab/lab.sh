@@ -43,83 +43,25 @@ allowed_users() {
   echo "${out[*]}"
 }
 
-random_hex() { od -An -N"$1" -tx1 /dev/urandom | tr -d ' \n'; }
-
-# Prints one free 127.0.0.1 port per argument, all distinct: "tcp", or "udp"
-# for a port free for TCP and UDP alike (the KDC listens on both).
-free_ports() {
-  /usr/bin/python3 - "$@" <<'EOF'
-import socket, sys
-held, ports = [], []
-for kind in sys.argv[1:]:
-    while True:
-        t = socket.socket()
-        t.bind(("127.0.0.1", 0))
-        held.append(t)
-        port = t.getsockname()[1]
-        if kind == "udp":
-            u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            try:
-                u.bind(("127.0.0.1", port))
-            except OSError:
-                continue
-            u.close()
-        ports.append(str(port))
-        break
-print(" ".join(ports))
-EOF
-}
-
-alive() {  # alive PID: the process exists and is not a zombie
-  local state
-  [[ $1 =~ ^[0-9]+$ ]] || return 1
-  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
-  [[ -n $state && $state != Z ]]
-}
+# shellcheck source-path=SCRIPTDIR
+source "$(dirname "${BASH_SOURCE[0]}")/servers.sh"
 
 # A pid counts as ours only while its command line names this lab's folder.
-is_ours() {
-  alive "$1" && tr '\0' ' ' 2>/dev/null <"/proc/$1/cmdline" | grep -qF -- "$DIR/"
-}
+is_ours() { cmdline_names "$DIR" "$1"; }
 
-wait_gone() {  # wait_gone PID STEPS (of 20 ms)
-  local i
-  for ((i = 0; i < $2; i++)); do
-    is_ours "$1" || return 0
-    sleep 0.02
-  done
-  return 1
-}
-
-session_members() {  # pids whose session id is $1
-  ps -eo pid=,sid= | awk -v s="$1" '$2 == s && $1 != s {print $1}'
-}
-
-stop_pidfile() {  # stop_pidfile FILE: TERM, then KILL if it lingers
-  local file=$1 pid p
+stop_pidfile() {  # stop_pidfile FILE: stops the recorded process and its group, if ours
+  local file=$1
   [[ -r $file ]] || return 0
-  pid=$(<"$file")
-  if is_ours "$pid"; then
-    kill -TERM "$pid" 2>/dev/null || true
-    if ! wait_gone "$pid" 500; then
-      kill -KILL "$pid" 2>/dev/null || true
-      wait_gone "$pid" 250 || echo "lab.sh: pid $pid does not stop" >&2
-    fi
-  fi
-  # Apache's children share its session; none may outlive the lab.
-  if [[ $pid =~ ^[0-9]+$ ]]; then
-    for p in $(session_members "$pid"); do
-      if is_ours "$p" || [[ $(ps -o user= -p "$p" 2>/dev/null) == www-data ]]; then
-        kill -KILL "$p" 2>/dev/null || true
-      fi
-    done
-  fi
+  # A process that does not stop keeps its file, so another `down` can retry.
+  stop_group "$(<"$file")" is_ours || return 1
   rm -f "$file"
 }
 
 lab_down() {
-  stop_pidfile "$DIR/run/apache.pid"
-  stop_pidfile "$DIR/run/kdc.pid"
+  local rc=0
+  stop_pidfile "$DIR/run/apache.pid" || rc=1
+  stop_pidfile "$DIR/run/kdc.pid" || rc=1
+  return "$rc"
 }
 
 write_krb5_conf() {
@@ -299,27 +241,17 @@ EOF
 }
 
 start_httpd() {
-  local try i pid
+  local try
   for try in 1 2 3; do
     ((try == 1)) || HTTP_PORT=$(free_ports tcp)
     write_httpd_conf
     /usr/sbin/apache2 -t -f "$DIR/conf/httpd.conf" >"$DIR/logs/configtest.log" 2>&1 ||
       die "apache2 rejects its config, see $DIR/logs/configtest.log"
-    # Its own session: a foreground prefork parent signals its whole group on stop.
-    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C \
+    if start_polled "$DIR/run/apache.pid" "$HTTP_PORT" "$DIR/logs/apache.out" \
       KRB5_CONFIG="$DIR/krb5.conf" KRB5RCACHEDIR="$DIR/rcache" \
-      setsid /usr/sbin/apache2 -f "$DIR/conf/httpd.conf" -DFOREGROUND \
-      </dev/null >>"$DIR/logs/apache.out" 2>&1 &
-    pid=$!
-    echo "$pid" >"$DIR/run/apache.pid"
-    for ((i = 0; i < 500; i++)); do
-      alive "$pid" || break
-      if (exec 3<>"/dev/tcp/127.0.0.1/$HTTP_PORT") 2>/dev/null; then
-        ss -ltnpH "sport = :$HTTP_PORT" | grep -q "pid=$pid," && return 0
-        break
-      fi
-      sleep 0.01
-    done
+      /usr/sbin/apache2 -f "$DIR/conf/httpd.conf" -DFOREGROUND; then
+      return 0
+    fi
     stop_pidfile "$DIR/run/apache.pid"
   done
   die "apache2 does not start, see $DIR/logs/error.log"
@@ -341,10 +273,8 @@ install_cgi() {
   PCAPS=$DIR/cgi/tav-pcaps
 }
 
-json_str_list() { local x list=""; for x in "$@"; do list+="${list:+, }\"$x\""; done; echo "[$list]"; }
-
 write_lab_files() {
-  local u area sep env=$DIR/lab.env
+  local u area args=() env=$DIR/lab.env
   {
     echo "LAB_DIR=$DIR"
     echo "LAB_HTTP_PORT=$HTTP_PORT"
@@ -355,6 +285,7 @@ write_lab_files() {
     echo "LAB_PCAPS=$PCAPS"
     echo "LAB_FIX_BAD=${LAB_FIX_BAD:-0}"
     echo "LAB_JSON=$DIR/lab.json"
+    echo "LAB_SUITE=$DIR/suite.json"
     echo "LAB_USERS=\"${USERS[*]}\""
     for u in "${USERS[@]}"; do
       echo "LAB_LABEL_$u=${LABEL[$u]}"
@@ -362,35 +293,52 @@ write_lab_files() {
       echo "LAB_CCACHE_$u=FILE:$DIR/ccache/$u"
     done
   } >"$env"
-  {
-    echo "{"
-    echo "  \"dir\": \"$DIR\","
-    echo "  \"base_url\": \"http://127.0.0.1:$HTTP_PORT\","
-    echo "  \"realm\": \"$REALM\","
-    echo "  \"krb5_config\": \"$DIR/krb5.conf\","
-    echo "  \"pcaps\": \"$PCAPS\","
-    echo "  \"fix_bad\": $([[ ${LAB_FIX_BAD:-0} == 1 ]] && echo true || echo false),"
-    echo "  \"users\": ["
-    sep=,
-    for u in "${USERS[@]}"; do
-      [[ $u == "${USERS[-1]}" ]] && sep=
-      printf '    {"name": "%s", "uid": %d, "gid": %d, "label": "%s", "min_label": "%s", "max_label": "%s", "password": "%s", "principal": "%s", "ccache": "%s"}%s\n' \
-        "$u" "$(id -u "$u")" "$(id -g "$u")" "${LABEL[$u]}" "$MIN_LABEL" "$MAX_LABEL" \
-        "${PASSWORD[$u]}" "$u@$REALM" "FILE:$DIR/ccache/$u" "$sep"
-    done
-    echo "  ],"
-    echo "  \"areas\": ["
-    sep=,
-    for area in "${AREAS[@]}"; do
-      [[ $area == "${AREAS[-1]}" ]] && sep=
-      # shellcheck disable=SC2046
-      printf '    {"name": "%s", "label": "%s", "ignore_mac_label": %s, "basic_path": "/basic/%s/", "gssapi_path": "/gss/%s/", "allowed": %s}%s\n' \
-        "$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)" \
-        "$area" "$area" "$(json_str_list $(allowed_users "$area"))" "$sep"
-    done
-    echo "  ]"
-    echo "}"
-  } >"$DIR/lab.json"
+  for u in "${USERS[@]}"; do
+    args+=("$u" "$(id -u "$u")" "$(id -g "$u")" "${LABEL[$u]}" "${PASSWORD[$u]}")
+  done
+  for area in "${AREAS[@]}"; do
+    args+=("$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)"
+      "$(allowed_users "$area")")
+  done
+  # lab.json describes the lab; suite.json is the same lab as input of `tav-suite gen`.
+  /usr/bin/python3 - "$DIR" "http://127.0.0.1:$HTTP_PORT" "$REALM" "$PCAPS" \
+    "$([[ ${LAB_FIX_BAD:-0} == 1 ]] && echo true || echo false)" "$MIN_LABEL" "$MAX_LABEL" \
+    "${#USERS[@]}" "${args[@]}" <<'EOF'
+import json, sys
+(lab_dir, base_url, realm, pcaps, fix_bad, min_label, max_label, count), rest = \
+    sys.argv[1:9], sys.argv[9:]
+n = 5 * int(count)
+if len(rest) < n or (len(rest) - n) % 4:
+    sys.exit("lab.sh: write_lab_files got malformed arguments")
+krb5_config = f"{lab_dir}/krb5.conf"
+users = [{"name": name, "uid": int(uid), "gid": int(gid), "label": label,
+          "min_label": min_label, "max_label": max_label, "password": password,
+          "principal": f"{name}@{realm}", "ccache": f"FILE:{lab_dir}/ccache/{name}"}
+         for name, uid, gid, label, password in (rest[i:i + 5] for i in range(0, n, 5))]
+areas = [{"name": name, "label": label, "ignore_mac_label": ignore == "true",
+          "basic_path": f"/basic/{name}/", "gssapi_path": f"/gss/{name}/",
+          "allowed": allowed.split()}
+         for name, label, ignore, allowed in (rest[i:i + 4] for i in range(n, len(rest), 4))]
+lab = {"dir": lab_dir, "base_url": base_url, "realm": realm, "krb5_config": krb5_config,
+       "pcaps": pcaps, "fix_bad": fix_bad == "true", "users": users, "areas": areas}
+suite = {"base_url": base_url,
+         "auth_types": ["basic", "gssapi"],
+         "users": [{"name": u["name"], "password": u["password"], "labels": [u["label"]],
+                    "min_label": u["min_label"], "max_label": u["max_label"],
+                    "env": {"KRB5CCNAME": u["ccache"], "KRB5_CONFIG": krb5_config}}
+                   for u in users],
+         "objects": [{"name": a["name"], "label": a["label"],
+                      "ignore_mac_label": a["ignore_mac_label"],
+                      "paths": {"basic": a["basic_path"], "gssapi": a["gssapi_path"]}}
+                     for a in areas],
+         "report": {"check_body": True,
+                    "body_template": "object label {obj_mac_lev}:{obj_mac_cat:x}",
+                    "allowed_codes": [200], "denied_codes": [401, 403]}}
+for name, doc in (("lab.json", lab), ("suite.json", suite)):
+    with open(f"{lab_dir}/{name}", "w", encoding="utf-8") as f:
+        json.dump(doc, f, indent=2)
+        f.write("\n")
+EOF
 }
 
 lab_up() {
@@ -398,7 +346,7 @@ lab_up() {
   [[ -z ${TAV_PCAPS:-} || (-f $TAV_PCAPS && -x $TAV_PCAPS) ]] ||
     die "TAV_PCAPS is not an executable file: $TAV_PCAPS"
   PCAPS=${TAV_PCAPS:+$(realpath "$TAV_PCAPS")}
-  # Paths go unescaped into httpd.conf and lab.json.
+  # Paths go unescaped into httpd.conf.
   [[ -z $PCAPS || $PCAPS =~ ^/[A-Za-z0-9._/+-]+$ ]] || die "TAV_PCAPS path has unsafe characters: $PCAPS"
   for u in apache2 htpasswd krb5kdc kdb5_util kadmin.local kinit setsid ss; do
     command -v "$u" >/dev/null || die "missing program $u"

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Prints the medians, spreads, ratios and target verdicts of a bench/run.sh results file.
 
-    summarize.py RESULTS N TASKS TASK_REQUESTS
+    summarize_results.py RESULTS N TASKS TASK_REQUESTS
 
 RESULTS holds "KEY<TAB>VALUE" lines, one per measurement: times in nanoseconds, peak memory
 (keys ending in .rss) in KiB, input sizes (.input) in bytes. A ratio is tav's figure over the
