@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -37,67 +39,102 @@ struct MetadataEntry {
   std::string object_label;
 };
 
+// What a loader made of a file: its result, or the lines it logged about the file.
+template <typename T>
+struct Loaded {
+  std::optional<T> value;
+  std::vector<std::string> complaints;
+};
+
 // The loader's complaints as findings; true when there was none.
-bool reportLoaderLines(LogRecorder& recorder, const std::string& path, const char* program,
-                       Findings& findings) {
-  const std::vector<std::string> lines = recorder.take();
-  for (const std::string& line : lines) {
+bool reportComplaints(const std::vector<std::string>& complaints, const std::string& path,
+                      const char* program, Findings& findings) {
+  for (const std::string& line : complaints) {
     findings.error(fmt::format("{}: {} cannot load it: {}; fix the file", path, program, line));
   }
-  return lines.empty();
+  return complaints.empty();
 }
 
-std::optional<std::vector<tav_req::Task>> loadTasksFile(const std::string& path,
-                                                        Findings& findings) {
-  LogRecorder recorder;
-  std::vector<tav_req::Task> tasks = tav_req::loadTasks(path);
-  if (!reportLoaderLines(recorder, path, "tav-req", findings)) return std::nullopt;
-  if (tasks.empty()) {
-    findings.error(fmt::format("{}: holds no tasks; tav-req would run nothing", path));
-    return std::nullopt;
+Loaded<std::vector<tav_req::Task>> loadTasksFile(const std::string& path, LogRecorder& recorder) {
+  Loaded<std::vector<tav_req::Task>> loaded;
+  loaded.value = tav_req::loadTasks(path);
+  loaded.complaints = recorder.take();
+  return loaded;
+}
+
+// Collects the label and uuid members of each entry (an object inside the top-level array or
+// object) without building a JSON tree.
+class MetadataCollector : public nlohmann::json_sax<json> {
+ public:
+  explicit MetadataCollector(std::vector<MetadataEntry>& entries) : entries_(entries) {}
+
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool string(string_t& value) override {
+    if (depth_ == 2 && field_ != nullptr) *field_ = std::move(value);
+    return true;
   }
-  return tasks;
-}
+  bool key(string_t& name) override {
+    if (depth_ == 2) field_ = fieldOf(name);
+    return true;
+  }
+  bool start_object(std::size_t) override {
+    if (++depth_ == 2) entry_ = {};
+    return true;
+  }
+  bool end_object() override {
+    if (depth_-- == 2) entries_.push_back(std::move(entry_));
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    ++depth_;
+    return true;
+  }
+  bool end_array() override {
+    --depth_;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
 
-MetadataEntry metadataEntry(const json& entry) {
-  return {entry.at("uuid").get<std::string>(), entry.at("subject_label").get<std::string>(),
-          entry.at("min_mac_label").get<std::string>(),
-          entry.at("max_mac_label").get<std::string>(),
-          entry.at("object_label").get<std::string>()};
-}
+ private:
+  std::string* fieldOf(const std::string& name) {
+    if (name == "uuid") return &entry_.uuid;
+    if (name == "subject_label") return &entry_.subject_label;
+    if (name == "min_mac_label") return &entry_.min_mac_label;
+    if (name == "max_mac_label") return &entry_.max_mac_label;
+    if (name == "object_label") return &entry_.object_label;
+    return nullptr;
+  }
 
-// The entries in file order, read as tav-rep reads them: the elements of a top-level array, the
+  std::vector<MetadataEntry>& entries_;
+  MetadataEntry entry_;
+  std::string* field_ = nullptr;
+  int depth_ = 0;
+};
+
+// The entries in file order, as tav-rep takes them: the elements of a top-level array, the
 // member values of an object. tav-rep's own loader decides first whether the file is usable.
-std::optional<std::vector<MetadataEntry>> loadMetadataFile(const std::string& path,
-                                                           Findings& findings) {
-  {
-    LogRecorder recorder;
-    tav_rep::loadMetadata(path);
-    if (!reportLoaderLines(recorder, path, "tav-rep", findings)) return std::nullopt;
-  }
-  std::vector<MetadataEntry> entries;
-  bool streamed = false;
-  // Array elements are taken as they complete and dropped, so a large file is never whole.
-  json document = tav::parseJsonText(
-      tav::readWholeFile(path), [&](int depth, json::parse_event_t event, json& parsed) {
-        if (depth == 0 && event == json::parse_event_t::array_start) streamed = true;
-        if (!streamed || depth != 1 || event == json::parse_event_t::object_start ||
-            event == json::parse_event_t::array_start || event == json::parse_event_t::key) {
-          return true;
-        }
-        entries.push_back(metadataEntry(parsed));
-        return false;
-      });
-  if (!streamed) {
-    for (const json& entry : document) entries.push_back(metadataEntry(entry));
-  }
-  return entries;
+Loaded<std::vector<MetadataEntry>> loadMetadataFile(const std::string& path,
+                                                    LogRecorder& recorder) {
+  Loaded<std::vector<MetadataEntry>> loaded;
+  tav_rep::loadMetadata(path);
+  loaded.complaints = recorder.take();
+  if (!loaded.complaints.empty()) return loaded;
+  loaded.value.emplace();
+  MetadataCollector collector(*loaded.value);
+  json::sax_parse(tav::readWholeFile(path), &collector);
+  return loaded;
 }
 
-void checkConfig(const std::string& path, Findings& findings) {
-  LogRecorder recorder;
+void checkConfig(const std::string& path, LogRecorder& recorder, Findings& findings) {
   const std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(path);
-  if (!reportLoaderLines(recorder, path, "tav-rep", findings) || !config) return;
+  if (!reportComplaints(recorder.take(), path, "tav-rep", findings) || !config) return;
   for (const std::int64_t code : config->allowed_codes) {
     if (config->denied_codes.contains(code)) {
       findings.warning(
@@ -195,6 +232,9 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
     }
   }
   std::unordered_map<std::string_view, std::pair<std::size_t, std::size_t>> requestIndex;
+  std::size_t requests = 0;
+  for (const tav_req::Task& task : tasks) requests += task.requests.size();
+  requestIndex.reserve(requests);
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     const tav_req::Task& task = tasks[t];
     for (std::size_t r = 0; r < task.requests.size(); ++r) {
@@ -259,7 +299,7 @@ struct RootChecks {
 };
 
 void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& tasks,
-                    const CheckOptions& options, Findings& findings) {
+                    const CheckOptions& options, AccessProbe& probe, Findings& findings) {
   std::map<std::tuple<std::string, unsigned, std::uint32_t>, std::size_t> seen;
   std::map<std::string, std::optional<TaskUserId>> users;
   std::set<std::string> outputChecked;
@@ -304,7 +344,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
                           "get a ticket with kinit -c {} as that user",
                           path, taskWhere(t), *file, user.name, *file));
         } else {
-          const std::optional<bool> readable = userCanRead(id, *file);
+          const std::optional<bool> readable = probe.canRead(id, *file);
           root.count(readable);
           if (readable == false) {
             findings.error(
@@ -318,7 +358,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
     if (!options.outputDir.empty() && outputChecked.insert(user.name).second &&
         std::filesystem::is_directory(options.outputDir)) {
       // The children write their responses files as the task user.
-      const std::optional<bool> writable = userCanWriteInto(id, options.outputDir);
+      const std::optional<bool> writable = probe.canWriteInto(id, options.outputDir);
       root.count(writable);
       if (writable == false) {
         findings.error(
@@ -360,9 +400,38 @@ void Findings::warning(const std::string& text) {
 
 Findings checkSuite(const CheckOptions& options) {
   Findings findings;
-  const auto tasks = loadTasksFile(options.tasks, findings);
-  const auto metadata = loadMetadataFile(options.metadata, findings);
-  if (!options.config.empty()) checkConfig(options.config, findings);
+  AccessProbe probe;
+  // The two large files load side by side; each loader's lines are told apart by thread.
+  LogRecorder recorder;
+  Loaded<std::vector<tav_req::Task>> loadedTasks;
+  std::exception_ptr tasksFailure;
+  std::thread tasksLoader([&] {
+    try {
+      loadedTasks = loadTasksFile(options.tasks, recorder);
+    } catch (...) {
+      tasksFailure = std::current_exception();
+    }
+  });
+  Loaded<std::vector<MetadataEntry>> loadedMetadata;
+  try {
+    loadedMetadata = loadMetadataFile(options.metadata, recorder);
+  } catch (...) {
+    tasksLoader.join();
+    throw;
+  }
+  tasksLoader.join();
+  if (tasksFailure) std::rethrow_exception(tasksFailure);
+
+  std::optional<std::vector<tav_req::Task>>& tasks = loadedTasks.value;
+  if (!reportComplaints(loadedTasks.complaints, options.tasks, "tav-req", findings)) {
+    tasks.reset();
+  } else if (tasks->empty()) {
+    findings.error(fmt::format("{}: holds no tasks; tav-req would run nothing", options.tasks));
+    tasks.reset();
+  }
+  const std::optional<std::vector<MetadataEntry>>& metadata = loadedMetadata.value;
+  reportComplaints(loadedMetadata.complaints, options.metadata, "tav-rep", findings);
+  if (!options.config.empty()) checkConfig(options.config, recorder, findings);
   if (!options.outputDir.empty()) checkFolder(options.outputDir, "output", findings);
   // The child logs are opened by root before the switch to the task user, so the log folder
   // needs no permission of the task users.
@@ -372,7 +441,7 @@ Findings checkSuite(const CheckOptions& options) {
   if (tasks && metadata) {
     checkCrossReferences(options.tasks, *tasks, options.metadata, *metadata, texts, findings);
   }
-  if (tasks) checkTaskUsers(options.tasks, *tasks, options, findings);
+  if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
   std::cout.flush();
   return findings;
 }

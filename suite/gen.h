@@ -11,9 +11,11 @@
 
 namespace tav_suite {
 
+// The three files' texts. The tasks file holds one request, the metadata one entry per line,
+// written directly: a suite of a million requests never exists as a JSON tree.
 struct GeneratedSuite {
-  nlohmann::json tasks;
-  nlohmann::json metadata;
+  std::string tasks;
+  std::string metadata;
   nlohmann::json config;
 };
 

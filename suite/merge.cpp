@@ -61,7 +61,7 @@ int runMerge(const MergeOptions& options) {
   }
   const std::filesystem::path output(options.output);
   const std::filesystem::path dir = output.has_parent_path() ? output.parent_path() : ".";
-  return writeDocuments(dir, {{output.filename().string(), &merged}}) ? 0 : 1;
+  return writeFiles(dir, {{output.filename().string(), documentText(merged)}}) ? 0 : 1;
 }
 
 }  // namespace tav_suite

@@ -96,12 +96,14 @@ int runSplit(const SplitOptions& options) {
   }
   std::vector<json> metadataShardsOf;
   if (metadata) metadataShardsOf = metadataShards(*metadata, tasks, shardOf, options.shards);
-  std::vector<NamedDocument> files;
+  std::vector<NamedText> files;
   for (std::size_t s = 0; s < options.shards; ++s) {
-    files.emplace_back(fmt::format("tasks-{}.json", s + 1), &taskShards[s]);
-    if (metadata) files.emplace_back(fmt::format("metadata-{}.json", s + 1), &metadataShardsOf[s]);
+    files.push_back({fmt::format("tasks-{}.json", s + 1), documentText(taskShards[s])});
+    if (metadata) {
+      files.push_back({fmt::format("metadata-{}.json", s + 1), documentText(metadataShardsOf[s])});
+    }
   }
-  if (!makeFolder(options.outDir) || !writeDocuments(options.outDir, files)) return 1;
+  if (!makeFolder(options.outDir) || !writeFiles(options.outDir, files)) return 1;
   return 0;
 }
 

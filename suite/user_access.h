@@ -19,11 +19,30 @@ struct TaskUserId {
 // The user of that name on this machine; no value when there is none.
 std::optional<TaskUserId> findUser(const std::string& name);
 
-// Whether the user can open the file for reading. No value when the identity could not be
-// taken on (not root, or a failing call).
-std::optional<bool> userCanRead(const TaskUserId& user, const std::string& path);
+// A small helper process, started before the suite is loaded, that forks one child per
+// question. Forking the helper instead of the checker keeps each fork cheap and the checker's
+// large memory out of copy-on-write.
+class AccessProbe {
+ public:
+  // Starts the helper when running as root; without root every answer is "unknown".
+  AccessProbe();
+  ~AccessProbe();
+  AccessProbe(const AccessProbe&) = delete;
+  AccessProbe& operator=(const AccessProbe&) = delete;
 
-// Whether the user can create files in the folder.
-std::optional<bool> userCanWriteInto(const TaskUserId& user, const std::string& dir);
+  // Whether the user can open the file for reading. No value when the identity could not be
+  // taken on (not root, or a failing call).
+  std::optional<bool> canRead(const TaskUserId& user, const std::string& path);
+
+  // Whether the user can create files in the folder.
+  std::optional<bool> canWriteInto(const TaskUserId& user, const std::string& dir);
+
+ private:
+  std::optional<bool> ask(char question, const TaskUserId& user, const std::string& path);
+
+  pid_t pid_ = -1;
+  int toHelper_ = -1;
+  int fromHelper_ = -1;
+};
 
 }  // namespace tav_suite

@@ -83,9 +83,11 @@ TEST(SuiteGen, LabDescriptionGivesTheLabSuite) {
 
 TEST(SuiteGen, DefaultsFillTheRangeAuthTypesAndReport) {
   tav_test::TempDir dir;
-  writeJson(dir / "d.json", {{"base_url", "http://h"},
-                             {"users", {{{"name", "bin"}, {"labels", {"2:1", "1:2"}}}}},
-                             {"objects", {{{"name", "o"}, {"label", "0:0"}, {"path", "p"}}}}});
+  writeJson(
+      dir / "d.json",
+      {{"base_url", "http://h"},
+       {"users", {{{"name", "bin"}, {"password", "p\"w\\\u00fc"}, {"labels", {"2:1", "1:2"}}}}},
+       {"objects", {{{"name", "o"}, {"label", "0:0"}, {"path", "p"}}}}});
   ASSERT_EQ(runSuite({"gen", (dir / "d.json").string(), "--out", dir.path().string()}).status, 0);
   const json metadata = readJson(dir / "metadata.json");
   ASSERT_EQ(metadata.size(), 2u);
@@ -93,6 +95,8 @@ TEST(SuiteGen, DefaultsFillTheRangeAuthTypesAndReport) {
   EXPECT_EQ(metadata[1]["min_mac_label"], "1:0");
   EXPECT_EQ(metadata[1]["max_mac_label"], "2:3");
   EXPECT_EQ(readJson(dir / "tasks.json")[0]["requests"][0]["uri"], "http://h/p");
+  // Text that needs escapes comes back as it was.
+  EXPECT_EQ(readJson(dir / "tasks.json")[1]["user"]["password"], "p\"w\\\u00fc");
   EXPECT_EQ(readJson(dir / "config.json"), json({{"check_body", false},
                                                  {"body_template", ""},
                                                  {"allowed_codes", {200}},
