@@ -220,43 +220,51 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
                           const std::string& metadataPath,
                           const std::vector<MetadataEntry>& entries, LabelTexts& texts,
                           Findings& findings) {
-  std::unordered_map<std::string_view, std::size_t> metadataIndex;
-  metadataIndex.reserve(entries.size());
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // Where a uuid first appears on each side; one table serves both, as uuids mostly pair up.
+  struct Places {
+    std::size_t entry = kNone;
+    std::size_t task = kNone;
+    std::size_t request = 0;
+  };
+  std::unordered_map<std::string_view, Places> places;
+  places.reserve(entries.size());
+  std::vector<bool> settled(entries.size(), false);  // answered, or already reported twice
   for (std::size_t k = 0; k < entries.size(); ++k) {
-    const auto [found, fresh] = metadataIndex.emplace(entries[k].uuid, k);
-    if (!fresh) {
-      findings.error(
-          fmt::format("{}: [{}] uuid \"{}\" is there twice (first [{}]); tav-rep "
-                      "keeps only the later one; remove or rename one",
-                      metadataPath, k, entries[k].uuid, found->second));
+    Places& place = places[entries[k].uuid];
+    if (place.entry == kNone) {
+      place.entry = k;
+      continue;
     }
+    settled[k] = true;
+    findings.error(
+        fmt::format("{}: [{}] uuid \"{}\" is there twice (first [{}]); tav-rep "
+                    "keeps only the later one; remove or rename one",
+                    metadataPath, k, entries[k].uuid, place.entry));
   }
-  std::unordered_map<std::string_view, std::pair<std::size_t, std::size_t>> requestIndex;
-  std::size_t requests = 0;
-  for (const tav_req::Task& task : tasks) requests += task.requests.size();
-  requestIndex.reserve(requests);
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     const tav_req::Task& task = tasks[t];
     for (std::size_t r = 0; r < task.requests.size(); ++r) {
       const std::string& uuid = task.requests[r].uuid;
-      const auto [found, fresh] = requestIndex.emplace(uuid, std::make_pair(t, r));
-      if (!fresh) {
-        findings.error(
-            fmt::format("{}: {}: uuid \"{}\" is also that of {}; their answers "
-                        "cannot be told apart; give each request its own uuid",
-                        tasksPath, requestWhere(t, r), uuid,
-                        requestWhere(found->second.first, found->second.second)));
+      Places& place = places[uuid];
+      if (place.task != kNone) {
+        findings.error(fmt::format(
+            "{}: {}: uuid \"{}\" is also that of {}; their answers "
+            "cannot be told apart; give each request its own uuid",
+            tasksPath, requestWhere(t, r), uuid, requestWhere(place.task, place.request)));
         continue;
       }
-      const auto meta = metadataIndex.find(uuid);
-      if (meta == metadataIndex.end()) {
+      place.task = t;
+      place.request = r;
+      if (place.entry == kNone) {
         findings.error(
             fmt::format("{}: {}: uuid \"{}\" has no entry in {}; tav-rep would judge "
                         "it without labels; add the entry or fix the uuid",
                         tasksPath, requestWhere(t, r), uuid, metadataPath));
         continue;
       }
-      const MetadataEntry& entry = entries[meta->second];
+      settled[place.entry] = true;
+      const MetadataEntry& entry = entries[place.entry];
       const tav::MacLabelText& subject = texts.parse(entry.subject_label);
       if (subject.label &&
           !sameLabel(*subject.label, task.user.macLevel, task.user.macCategories)) {
@@ -264,7 +272,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
             "{}: {}: uuid \"{}\" is sent with mac_label {}:{:x}, but {} [{}] judges it as "
             "subject_label \"{}\"; make them the same",
             tasksPath, requestWhere(t, r), uuid, task.user.macLevel, task.user.macCategories,
-            metadataPath, meta->second, entry.subject_label));
+            metadataPath, place.entry, entry.subject_label));
       }
       if (task.requests[r].authTypeName != "basic" && task.requests[r].authTypeName != "gssapi") {
         findings.warning(
@@ -275,7 +283,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
     }
   }
   for (std::size_t k = 0; k < entries.size(); ++k) {
-    if (!requestIndex.contains(entries[k].uuid)) {
+    if (!settled[k]) {
       findings.error(
           fmt::format("{}: [{}] uuid \"{}\" is answered by no request of {}; tav-rep "
                       "would fail it as unanswered; remove it or fix the uuid",
