@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -292,6 +293,12 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
   }
 }
 
+// A folder that cannot be looked at counts as missing.
+bool isFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
 // The file behind KRB5CCNAME, or nothing for caches that are not files.
 std::optional<std::string> fileCache(const std::string& name) {
   if (name.starts_with("FILE:")) return name.substr(5);
@@ -364,7 +371,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
       }
     }
     if (!options.outputDir.empty() && outputChecked.insert(user.name).second &&
-        std::filesystem::is_directory(options.outputDir)) {
+        isFolder(options.outputDir)) {
       // The children write their responses files as the task user.
       const std::optional<bool> writable = probe.canWriteInto(id, options.outputDir);
       root.count(writable);
@@ -386,7 +393,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
 }
 
 void checkFolder(const std::string& dir, const char* what, Findings& findings) {
-  if (!std::filesystem::is_directory(dir)) {
+  if (!isFolder(dir)) {
     findings.error(
         fmt::format("{}: the {} folder does not exist; tav-req refuses to start "
                     "without it; create it",
