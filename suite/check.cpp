@@ -32,12 +32,16 @@ namespace {
 
 using nlohmann::json;
 
+// A metadata entry in file order: its uuid and the labels tav-rep keeps for it (those of the
+// last entry with that uuid).
 struct MetadataEntry {
-  std::string uuid;
-  std::string subject_label;
-  std::string min_mac_label;
-  std::string max_mac_label;
-  std::string object_label;
+  const std::string* uuid = nullptr;
+  const tav_rep::CheckEntry* labels = nullptr;
+};
+
+struct Metadata {
+  tav_rep::CheckTable table;
+  std::vector<MetadataEntry> entries;
 };
 
 // What a loader made of a file: its result, or the lines it logged about the file.
@@ -63,73 +67,16 @@ Loaded<std::vector<tav_req::Task>> loadTasksFile(const std::string& path, LogRec
   return loaded;
 }
 
-// Collects the label and uuid members of each entry (an object inside the top-level array or
-// object) without building a JSON tree.
-class MetadataCollector : public nlohmann::json_sax<json> {
- public:
-  explicit MetadataCollector(std::vector<MetadataEntry>& entries) : entries_(entries) {}
-
-  bool null() override { return true; }
-  bool boolean(bool) override { return true; }
-  bool number_integer(number_integer_t) override { return true; }
-  bool number_unsigned(number_unsigned_t) override { return true; }
-  bool number_float(number_float_t, const string_t&) override { return true; }
-  bool binary(binary_t&) override { return true; }
-  bool string(string_t& value) override {
-    if (depth_ == 2 && field_ != nullptr) *field_ = std::move(value);
-    return true;
-  }
-  bool key(string_t& name) override {
-    if (depth_ == 2) field_ = fieldOf(name);
-    return true;
-  }
-  bool start_object(std::size_t) override {
-    if (++depth_ == 2) entry_ = {};
-    return true;
-  }
-  bool end_object() override {
-    if (depth_-- == 2) entries_.push_back(std::move(entry_));
-    return true;
-  }
-  bool start_array(std::size_t) override {
-    ++depth_;
-    return true;
-  }
-  bool end_array() override {
-    --depth_;
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
-  }
-
- private:
-  std::string* fieldOf(const std::string& name) {
-    if (name == "uuid") return &entry_.uuid;
-    if (name == "subject_label") return &entry_.subject_label;
-    if (name == "min_mac_label") return &entry_.min_mac_label;
-    if (name == "max_mac_label") return &entry_.max_mac_label;
-    if (name == "object_label") return &entry_.object_label;
-    return nullptr;
-  }
-
-  std::vector<MetadataEntry>& entries_;
-  MetadataEntry entry_;
-  std::string* field_ = nullptr;
-  int depth_ = 0;
-};
-
-// The entries in file order, as tav-rep takes them: the elements of a top-level array, the
-// member values of an object. tav-rep's own loader decides first whether the file is usable.
-Loaded<std::vector<MetadataEntry>> loadMetadataFile(const std::string& path,
-                                                    LogRecorder& recorder) {
-  Loaded<std::vector<MetadataEntry>> loaded;
-  tav_rep::loadMetadata(path);
+// The entries as tav-rep's loader takes them, watched as it goes, so the file is read once.
+Loaded<Metadata> loadMetadataFile(const std::string& path, LogRecorder& recorder) {
+  Loaded<Metadata> loaded;
+  std::vector<MetadataEntry> entries;
+  tav_rep::CheckTable table = tav_rep::loadMetadata(path, [&](const auto& element) {
+    entries.push_back({&element.first, &element.second});
+  });
   loaded.complaints = recorder.take();
-  if (!loaded.complaints.empty()) return loaded;
-  loaded.value.emplace();
-  MetadataCollector collector(*loaded.value);
-  json::sax_parse(tav::readWholeFile(path), &collector);
+  // The table's elements stay where they are when it moves, and so do the entries' pointers.
+  if (loaded.complaints.empty()) loaded.value = Metadata{std::move(table), std::move(entries)};
   return loaded;
 }
 
@@ -178,7 +125,8 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
       outside;
   tav_rep::LabelCache cache;
   for (std::size_t k = 0; k < entries.size(); ++k) {
-    const MetadataEntry& entry = entries[k];
+    const std::string& uuid = *entries[k].uuid;
+    const tav_rep::CheckEntry& entry = *entries[k].labels;
     bool labels = true;
     for (const auto& [key, value] :
          {std::pair<const char*, const std::string*>{"subject_label", &entry.subject_label},
@@ -191,7 +139,7 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
         findings.error(
             fmt::format("{}: [{}] uuid \"{}\": {} \"{}\" is not a label ({}); write "
                         "LEVEL:HEXCATEGORIES such as 2:3",
-                        path, k, entry.uuid, key, *value, parsed.error));
+                        path, k, uuid, key, *value, parsed.error));
       }
     }
     if (!labels) continue;
@@ -212,7 +160,7 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
     findings.warning(fmt::format(
         "{}: subject_label \"{}\" is outside the user's range {}..{} in {} entries (first [{}] "
         "uuid \"{}\"); tav-rep predicts each refused; widen the range unless that is intended",
-        path, subject, low, high, count, first, entries[first].uuid));
+        path, subject, low, high, count, first, *entries[first].uuid));
   }
 }
 
@@ -232,7 +180,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
   places.reserve(entries.size());
   std::vector<bool> settled(entries.size(), false);  // answered, or already reported twice
   for (std::size_t k = 0; k < entries.size(); ++k) {
-    Places& place = places[entries[k].uuid];
+    Places& place = places[*entries[k].uuid];
     if (place.entry == kNone) {
       place.entry = k;
       continue;
@@ -241,7 +189,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
     findings.error(
         fmt::format("{}: [{}] uuid \"{}\" is there twice (first [{}]); tav-rep "
                     "keeps only the later one; remove or rename one",
-                    metadataPath, k, entries[k].uuid, place.entry));
+                    metadataPath, k, *entries[k].uuid, place.entry));
   }
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     const tav_req::Task& task = tasks[t];
@@ -265,7 +213,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
         continue;
       }
       settled[place.entry] = true;
-      const MetadataEntry& entry = entries[place.entry];
+      const tav_rep::CheckEntry& entry = *entries[place.entry].labels;
       const tav::MacLabelText& subject = texts.parse(entry.subject_label);
       if (subject.label &&
           !sameLabel(*subject.label, task.user.macLevel, task.user.macCategories)) {
@@ -288,7 +236,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
       findings.error(
           fmt::format("{}: [{}] uuid \"{}\" is answered by no request of {}; tav-rep "
                       "would fail it as unanswered; remove it or fix the uuid",
-                      metadataPath, k, entries[k].uuid, tasksPath));
+                      metadataPath, k, *entries[k].uuid, tasksPath));
     }
   }
 }
@@ -427,7 +375,7 @@ Findings checkSuite(const CheckOptions& options) {
       tasksFailure = std::current_exception();
     }
   });
-  Loaded<std::vector<MetadataEntry>> loadedMetadata;
+  Loaded<Metadata> loadedMetadata;
   try {
     loadedMetadata = loadMetadataFile(options.metadata, recorder);
   } catch (...) {
@@ -444,7 +392,7 @@ Findings checkSuite(const CheckOptions& options) {
     findings.error(fmt::format("{}: holds no tasks; tav-req would run nothing", options.tasks));
     tasks.reset();
   }
-  const std::optional<std::vector<MetadataEntry>>& metadata = loadedMetadata.value;
+  const std::optional<Metadata>& metadata = loadedMetadata.value;
   reportComplaints(loadedMetadata.complaints, options.metadata, "tav-rep", findings);
   if (!options.config.empty()) checkConfig(options.config, recorder, findings);
   if (!options.outputDir.empty()) checkFolder(options.outputDir, "output", findings);
@@ -452,9 +400,10 @@ Findings checkSuite(const CheckOptions& options) {
   // needs no permission of the task users.
   if (!options.logDir.empty()) checkFolder(options.logDir, "log", findings);
   LabelTexts texts;
-  if (metadata) checkMetadataLabels(options.metadata, *metadata, texts, findings);
+  if (metadata) checkMetadataLabels(options.metadata, metadata->entries, texts, findings);
   if (tasks && metadata) {
-    checkCrossReferences(options.tasks, *tasks, options.metadata, *metadata, texts, findings);
+    checkCrossReferences(options.tasks, *tasks, options.metadata, metadata->entries, texts,
+                         findings);
   }
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
   std::cout.flush();
