@@ -79,6 +79,23 @@ TEST_F(SuiteCheck, CleanSuitePasses) {
   }
 }
 
+TEST_F(SuiteCheck, MetadataAsAnObjectIsTakenAsTavRepTakesIt) {
+  // tav-rep reads a top-level object's member values as the entries, in file order (here sorted
+  // by uuid, so the changed entry is the fifth).
+  Suite suite = clean;
+  json byName = json::object();
+  for (const json& entry : clean.metadata) byName[entry["uuid"].get<std::string>()] = entry;
+  suite.metadata = byName;
+  suite.metadata["basic-nobody-0_0-a"]["object_label"] = "x";
+  const auto result = check(suite);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find("metadata.json: [4] uuid \"basic-nobody-0_0-a\": object_label \"x\""),
+            std::string::npos)
+      << result.out;
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), tav_test::isRoot() ? 1 : 2)
+      << result.out;
+}
+
 TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
   struct Case {
     std::function<void(Suite&)> plant;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "suite/split.h"
 #include "tests/req/http_test_server.h"
 #include "tests/suite/suite_test_support.h"
 
@@ -83,6 +84,13 @@ TEST(SuiteSplitMerge, ShardsMergeToTheWholeRun) {
   EXPECT_NE(twice.err.find(fmt::format("error: {}: [0]: uuid", merge[3])), std::string::npos)
       << twice.err;
   EXPECT_FALSE(fs::exists(dir / "twice.json"));
+}
+
+TEST(SuiteSplitMerge, UnevenTasksBalanceByRequests) {
+  // One large task fills a shard of its own; the small ones share the other in file order.
+  EXPECT_EQ(tav_suite::assignShards({3, 10, 3, 2, 2}, 2),
+            (std::vector<std::size_t>{1, 0, 1, 1, 1}));
+  EXPECT_EQ(tav_suite::assignShards({4, 4, 4, 4, 1}, 3), (std::vector<std::size_t>{0, 1, 2, 0, 1}));
 }
 
 TEST(SuiteSplitMerge, FailedTransfersAndEmptyRunsAreKept) {
