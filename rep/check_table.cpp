@@ -13,21 +13,22 @@ using nlohmann::json;
 
 namespace {
 
-using TakeEntry = void (*)(json& entry, CheckTable& table);
-
-void takeMetadataEntry(json& entry, CheckTable& table) {
+// Takes over one metadata entry; the table's element it went into.
+CheckTable::value_type& takeMetadataEntry(json& entry, CheckTable& table) {
   std::string uuid = takeString(entryMember(entry, "uuid"));
   std::string objectLabel = takeString(entryMember(entry, "object_label"));
   std::string subjectLabel = takeString(entryMember(entry, "subject_label"));
   std::string minLabel = takeString(entryMember(entry, "min_mac_label"));
   std::string maxLabel = takeString(entryMember(entry, "max_mac_label"));
   const bool expectIgnore = entryMember(entry, "expect_ignore_mac_label").get<bool>();
-  CheckEntry& target = table[std::move(uuid)];
+  CheckTable::value_type& element = *table.try_emplace(std::move(uuid)).first;
+  CheckEntry& target = element.second;
   target.object_label = std::move(objectLabel);
   target.subject_label = std::move(subjectLabel);
   target.min_mac_label = std::move(minLabel);
   target.max_mac_label = std::move(maxLabel);
   target.expect_ignore_mac_label = expectIgnore;
+  return element;
 }
 
 void takeResponseEntry(json& entry, CheckTable& table) {
@@ -44,6 +45,7 @@ void takeResponseEntry(json& entry, CheckTable& table) {
 // file never exists at once; the member values of an object, nothing for null, the value
 // itself otherwise. The first conversion failure stops the taking but not the parsing and is
 // kept in `failure`: a parse error, of this file or the next, is still the one reported.
+template <typename TakeEntry>
 void takeEntries(const std::filesystem::path& path, TakeEntry take, CheckTable& table,
                  std::exception_ptr& failure) {
   const auto takeOne = [&](json& entry) {
@@ -83,7 +85,7 @@ CheckTable loadData(const std::filesystem::path& metadataPath,
   CheckTable table;
   std::exception_ptr failure;
   std::filesystem::path failureFile;
-  const auto takeFile = [&](const std::filesystem::path& path, TakeEntry take) {
+  const auto takeFile = [&](const std::filesystem::path& path, auto take) {
     failedPath = path;
     const bool failedBefore = static_cast<bool>(failure);
     takeEntries(path, take, table, failure);
@@ -101,6 +103,26 @@ CheckTable loadData(const std::filesystem::path& metadataPath,
     return {};
   }
   failedPath.clear();
+  return table;
+}
+
+CheckTable loadMetadata(const std::filesystem::path& metadataPath,
+                        const MetadataObserver& observe) {
+  CheckTable table;
+  try {
+    std::exception_ptr failure;
+    takeEntries(
+        metadataPath,
+        [&](json& entry, CheckTable& target) {
+          const CheckTable::value_type& element = takeMetadataEntry(entry, target);
+          if (observe) observe(element);
+        },
+        table, failure);
+    if (failure) std::rethrow_exception(failure);
+  } catch (const json::exception& error) {
+    tav::logJsonFailure("Failed to parse data", error);
+    return {};
+  }
   return table;
 }
 

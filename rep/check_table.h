@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -21,5 +22,13 @@ CheckTable loadData(const std::filesystem::path& metadataPath,
 // As above; after a failure `failedPath` names the file whose fault the logged reason is.
 CheckTable loadData(const std::filesystem::path& metadataPath,
                     const std::filesystem::path& responsesPath, std::filesystem::path& failedPath);
+
+// Sees each metadata entry in file order, as the table's element it went into (a later entry
+// with the same identifier goes into the same element).
+using MetadataObserver = std::function<void(const CheckTable::value_type& element)>;
+
+// The metadata alone, taken as loadData takes it; for checking a suite before any run.
+CheckTable loadMetadata(const std::filesystem::path& metadataPath,
+                        const MetadataObserver& observe = {});
 
 }  // namespace tav_rep

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The main job: installs what is missing, builds, brings up the lab (Apache httpd and a
-# Kerberos KDC on 127.0.0.1), runs tav-req and tav-rep on the generated suite, prints tav-view's
-# summary and tears the lab down. The run's files stay in the folder it names.
+# Kerberos KDC on 127.0.0.1), writes the suite with tav-suite gen and checks it, runs tav-req and
+# tav-rep on it, prints tav-view's summary and tears the lab down. The run's files stay in the
+# folder it names.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [[ $(id -u) -ne 0 ]]; then
@@ -13,7 +14,7 @@ fi
 build="${TAV_BUILD_DIR:-$here/build}"
 echo "== building into $build"
 cmake -S "$here" -B "$build" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target tav-req tav-rep tav-view tav-pcaps >/dev/null
+cmake --build "$build" -j"$(nproc)" --target tav-req tav-rep tav-view tav-suite tav-pcaps >/dev/null
 
 # Task users must reach the run folder, so it is not under a private home.
 run="$(mktemp -d /var/tmp/tav-demo-XXXXXX)"
@@ -25,9 +26,13 @@ echo "== bringing up the lab in $lab"
 TAV_PCAPS="$build/pcaps/tav-pcaps" "$here/lab/lab.sh" up "$lab"
 source "$lab/lab.env"
 echo "   Apache httpd on $LAB_BASE_URL, Kerberos realm $LAB_REALM"
-"$here/lab/gen_suite.py" --lab "$lab" --out "$run/suite"
+"$build/suite/tav-suite" gen "$lab/suite.json" --out "$run/suite"
 # The children write as the task users.
 mkdir -m 1777 "$run/logs" "$run/out"
+
+echo "== tav-suite check"
+"$build/suite/tav-suite" check -t "$run/suite/tasks.json" -m "$run/suite/metadata.json" \
+  -c "$run/suite/config.json" -o "$run/out" -d "$run/logs"
 
 echo "== tav-req: $(grep -c '"uuid"' "$run/suite/tasks.json") requests in $(
   python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$run/suite/tasks.json"

@@ -132,6 +132,20 @@ listening() {  # listening PORT: prints the sockets bound to PORT, with owners
   ss -lntupH "sport = :$1"
 }
 
+# gen_lab_suite OUTDIR: writes tasks.json, metadata.json and config.json of
+# the newest lab's description (suite.json) into OUTDIR with tav-suite
+# (TAV_SUITE, else the build tree's); skips when there is none.
+gen_lab_suite() {
+  TAV_SUITE=${TAV_SUITE:-$REPO_ROOT/build/suite/tav-suite}
+  [[ -x $TAV_SUITE ]] || skip "no tav-suite at $TAV_SUITE: set TAV_SUITE or build it"
+  # shellcheck disable=SC2153  # LAB_SUITE comes from the lab's lab.env
+  "$TAV_SUITE" gen "$LAB_SUITE" --out "$1"
+}
+
+# The misconfigured area's wrongful grants: lab.sh's BAD_EXTRA user (daemon,
+# 1:1) by both auth types, in tav-suite's uuid form.
+BAD_UUIDS=(basic-daemon-1_1-bad_3_7 gssapi-daemon-1_1-bad_3_7)
+
 # The tav programs under test: TAV_REQ and TAV_REP, else the build tree's;
 # skips when one is missing. Sets REQ and REP.
 require_tav() {
@@ -146,12 +160,6 @@ require_tav() {
 require_view() {
   VIEW=${TAV_VIEW:-$REPO_ROOT/build/view/tav-view}
   [[ -x $VIEW ]] || skip "no tav-view at $VIEW: set TAV_VIEW or build it"
-}
-
-# gen_lab_suite OUTDIR: writes the suite for the newest lab into OUTDIR:
-# tasks.json, metadata.json, config.json and expected_failed.json.
-gen_lab_suite() {
-  "$PY" "$LAB_ROOT/gen_suite.py" --lab "$LAB_DIR" --out "$1"
 }
 
 # run_req TASKS: runs tav-req on TASKS in a fresh folder (REQ_DIR) and checks

@@ -1,8 +1,8 @@
 #!/bin/bash
 # `up` writes DIR/suite.json, the lab as input of `tav-suite gen`: base URL,
 # both auth types, every user with its password, label, range and Kerberos
-# env, every area with its label and paths, and the report settings that
-# gen_suite.py puts in config.json.
+# env, every area with its label and paths, and the report settings; tav-suite
+# gen takes it and puts those settings and env into config.json and the tasks.
 set -uo pipefail
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/lib.sh"
@@ -14,7 +14,7 @@ passwords=()
 for u in nobody daemon bin sys games; do passwords+=("$u=$(password_of "$u")"); done
 new_tmp
 gen=$NEW_TMP
-"$PY" "$LAB_ROOT/gen_suite.py" --lab "$LAB_DIR" --out "$gen" || check "$?" 0 "gen_suite.py"
+gen_lab_suite "$gen" || check "$?" 0 "tav-suite gen"
 "$PY" - "$LAB_SUITE" "$LAB_DIR" "$LAB_BASE_URL" "$gen" "${passwords[@]}" <<'EOF' || FAILS=$((FAILS + 1))
 import json, sys
 path, lab_dir, base, gen = sys.argv[1:5]
@@ -48,12 +48,12 @@ expect(list(suite) == list(want), f"top-level keys {list(suite)}")
 for key in want:
     expect(suite.get(key) == want[key], f"{key}: got {suite.get(key)!r}, want {want[key]!r}")
 
-# The same lab through gen_suite.py: its config and task env agree.
+# The same lab through tav-suite gen: its config and task env agree.
 load = lambda name: json.load(open(f"{gen}/{name}"))
-expect(load("config.json") == suite.get("report"), "report differs from gen_suite.py's config.json")
+expect(load("config.json") == suite.get("report"), "report differs from tav-suite gen's config.json")
 tasks = load("tasks.json")
 expect([t["env"] for t in tasks] == [u.get("env") for u in suite.get("users", [])],
-       "user env differs from gen_suite.py's task env")
+       "user env differs from tav-suite gen's task env")
 for e in errors:
     print(f"FAIL: suite.json: {e}", file=sys.stderr)
 sys.exit(1 if errors else 0)

@@ -1,0 +1,67 @@
+// tav-suite: generates a suite from a description, checks a suite before a run, and splits a
+// suite over several machines and joins their answers.
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/version.h"
+#include "suite/check.h"
+#include "suite/gen.h"
+#include "suite/merge.h"
+#include "suite/options.h"
+#include "suite/split.h"
+
+namespace {
+
+// The subcommand's exit status; none for a name that is not a subcommand.
+std::optional<int> runSubcommand(const std::string& command, const std::vector<std::string>& args) {
+  using namespace tav_suite;
+  if (command == "gen") {
+    const auto options = readGenCommandLine(args);
+    return options ? runGen(options->description, options->outDir) : 1;
+  }
+  if (command == "check") {
+    const auto options = readCheckCommandLine(args);
+    return options ? runCheck(*options) : 1;
+  }
+  if (command == "split") {
+    const auto options = readSplitCommandLine(args);
+    return options ? runSplit(*options) : 1;
+  }
+  if (command == "merge") {
+    const auto options = readMergeCommandLine(args);
+    return options ? runMerge(*options) : 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tav_suite;
+  const std::string command = argc > 1 ? argv[1] : "";
+  const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+
+  try {
+    if (const std::optional<int> status = runSubcommand(command, args)) return *status;
+  } catch (const std::exception& error) {
+    // Only resource exhaustion and file system failures get here; the steps report the rest.
+    std::cerr << "error: tav-suite stopped: " << error.what() << std::endl;
+    return 1;
+  }
+  if (command == "--help" || command == "-h") {
+    std::cout << topLevelUsage();
+    return 0;
+  }
+  if (command == "--version") {
+    std::cout << "tav-suite  version: " << tav::kVersion << std::endl;
+    return 0;
+  }
+  std::cerr << (command.empty() ? "Error: no subcommand\n"
+                                : "Error: unknown subcommand \"" + command + "\"\n")
+            << topLevelUsage();
+  return 1;
+}

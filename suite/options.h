@@ -1,0 +1,46 @@
+// The command lines of tav-suite: a subcommand as the first argument, then that subcommand's
+// own options, parsed by TCLAP as if it were a program named "tav-suite SUBCOMMAND".
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tav_suite {
+
+struct GenOptions {
+  std::string description;
+  std::string outDir;
+};
+
+struct CheckOptions {
+  std::string tasks;
+  std::string metadata;
+  std::string config;     // empty: not checked
+  std::string outputDir;  // empty: not checked
+  std::string logDir;     // empty: not checked
+};
+
+struct SplitOptions {
+  std::string tasks;
+  std::string metadata;  // empty: no metadata shards
+  unsigned shards = 0;
+  std::string outDir;
+};
+
+struct MergeOptions {
+  std::string output;
+  std::vector<std::string> inputs;
+};
+
+// The top-level usage: the subcommands and what each does.
+std::string topLevelUsage();
+
+// Each parser prints the usage on a bad command line and returns no value; after --help or
+// --version TCLAP ends the process with status 0. `args` excludes the program and subcommand.
+std::optional<GenOptions> readGenCommandLine(const std::vector<std::string>& args);
+std::optional<CheckOptions> readCheckCommandLine(const std::vector<std::string>& args);
+std::optional<SplitOptions> readSplitCommandLine(const std::vector<std::string>& args);
+std::optional<MergeOptions> readMergeCommandLine(const std::vector<std::string>& args);
+
+}  // namespace tav_suite

@@ -1,0 +1,169 @@
+#include "suite/user_access.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+namespace tav_suite {
+
+namespace {
+
+constexpr char kAllowed = 'y';
+constexpr char kRefused = 'n';
+constexpr char kUnknown = '?';
+
+bool writeAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n == -1 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// In a child of the helper: takes on the user and tries the access.
+[[noreturn]] void tryAs(char question, const std::string& name, uid_t uid, gid_t gid,
+                        const std::string& path) {
+  if (initgroups(name.c_str(), gid) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(2);
+  if (question == 'r') {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    _exit(fd == -1 ? 1 : 0);
+  }
+  _exit(access(path.c_str(), W_OK | X_OK) == 0 ? 0 : 1);
+}
+
+char answer(char question, const std::string& name, uid_t uid, gid_t gid, const std::string& path) {
+  const pid_t pid = fork();
+  if (pid == -1) return kUnknown;
+  if (pid == 0) tryAs(question, name, uid, gid, path);
+  int status = 0;
+  while (waitpid(pid, &status, 0) == -1) {
+    if (errno != EINTR) return kUnknown;
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2) return kUnknown;
+  return WEXITSTATUS(status) == 0 ? kAllowed : kRefused;
+}
+
+// The helper's loop: questions "Q UID GID\0NAME\0PATH\0" in, one answer byte out, until the
+// checker closes its end.
+[[noreturn]] void serve(int in, int out) {
+  FILE* questions = fdopen(in, "r");
+  if (questions == nullptr) _exit(1);
+  char* field = nullptr;
+  std::size_t size = 0;
+  const auto next = [&]() -> std::optional<std::string> {
+    const ssize_t n = getdelim(&field, &size, '\0', questions);
+    if (n <= 0) return std::nullopt;
+    return std::string(field, static_cast<std::size_t>(n - 1));
+  };
+  while (true) {
+    const auto head = next();
+    const auto name = next();
+    const auto path = next();
+    if (!head || !name || !path) _exit(0);
+    char question = 0;
+    unsigned long uid = 0;
+    unsigned long gid = 0;
+    const bool parsed = std::sscanf(head->c_str(), "%c %lu %lu", &question, &uid, &gid) == 3;
+    const char reply =
+        parsed ? answer(question, *name, static_cast<uid_t>(uid), static_cast<gid_t>(gid), *path)
+               : kUnknown;
+    if (!writeAll(out, std::string(1, reply))) _exit(1);
+  }
+}
+
+}  // namespace
+
+std::optional<TaskUserId> findUser(const std::string& name) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    return std::nullopt;
+  }
+  return TaskUserId{name, found->pw_uid, found->pw_gid};
+}
+
+AccessProbe::AccessProbe() {
+  if (geteuid() != 0) return;
+  int questions[2];
+  int answers[2];
+  if (pipe2(questions, O_CLOEXEC) != 0) return;
+  if (pipe2(answers, O_CLOEXEC) != 0) {
+    close(questions[0]);
+    close(questions[1]);
+    return;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(questions[1]);
+    close(answers[0]);
+    serve(questions[0], answers[1]);
+  }
+  close(questions[0]);
+  close(answers[1]);
+  if (pid == -1) {
+    close(questions[1]);
+    close(answers[0]);
+    return;
+  }
+  pid_ = pid;
+  toHelper_ = questions[1];
+  fromHelper_ = answers[0];
+}
+
+AccessProbe::~AccessProbe() {
+  if (pid_ == -1) return;
+  close(toHelper_);
+  close(fromHelper_);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
+  }
+}
+
+std::optional<bool> AccessProbe::ask(char question, const TaskUserId& user,
+                                     const std::string& path) {
+  if (pid_ == -1) return std::nullopt;
+  std::string message =
+      std::string(1, question) + " " + std::to_string(user.uid) + " " + std::to_string(user.gid);
+  message += '\0';
+  message += user.name;
+  message += '\0';
+  message += path;
+  message += '\0';
+  // A helper that is gone must not end the checker with SIGPIPE.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  char reply = kUnknown;
+  ssize_t n = -1;
+  if (writeAll(toHelper_, message)) {
+    do {
+      n = read(fromHelper_, &reply, 1);
+    } while (n == -1 && errno == EINTR);
+  }
+  sigaction(SIGPIPE, &previous, nullptr);
+  if (n != 1 || reply == kUnknown) return std::nullopt;
+  return reply == kAllowed;
+}
+
+std::optional<bool> AccessProbe::canRead(const TaskUserId& user, const std::string& path) {
+  return ask('r', user, path);
+}
+
+std::optional<bool> AccessProbe::canWriteInto(const TaskUserId& user, const std::string& dir) {
+  return ask('w', user, dir);
+}
+
+}  // namespace tav_suite

@@ -1,0 +1,110 @@
+// split and merge around real runs: tav-req as root against the local test server on the whole
+// suite and on each shard; the merged answers of the shards are the whole run's answers.
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "suite/split.h"
+#include "tests/req/http_test_server.h"
+#include "tests/suite/suite_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using tav_suite_test::readJson;
+using tav_suite_test::runSuite;
+using tav_suite_test::writeJson;
+
+// Runs tav-req on the tasks file in fresh folders under `dir`; the path of its responses.json.
+fs::path runRequests(const fs::path& dir, const fs::path& tasks) {
+  fs::create_directories(dir / "logs");
+  fs::create_directories(dir / "out");
+  fs::permissions(dir / "out", fs::perms::all);
+  const auto result = tav_test::runProgram({TAV_REQ_PATH, "-d", (dir / "logs").string(), "-t",
+                                            tasks.string(), "-o", (dir / "out").string()});
+  EXPECT_EQ(result.status, 0) << tasks << result.err;
+  return dir / "out/responses.json";
+}
+
+json sortedByUuid(json answers) {
+  std::sort(answers.begin(), answers.end(),
+            [](const json& a, const json& b) { return a["uuid"] < b["uuid"]; });
+  return answers;
+}
+
+TEST(SuiteSplitMerge, ShardsMergeToTheWholeRun) {
+  if (!tav_test::isRoot()) GTEST_SKIP() << "tav-req switches to the task users: needs root";
+  tav_test::TempDir dir;
+  tav_test::HttpTestServer server{{}, {"nobody:pw-nobody", "daemon:pw-daemon", "bin:pw-bin"}};
+  const auto user = [](const char* name, const json& labels) {
+    return json{{"name", name}, {"password", fmt::format("pw-{}", name)}, {"labels", labels}};
+  };
+  writeJson(
+      dir / "d.json",
+      {{"base_url", server.url("/")},
+       {"users",
+        {user("nobody", {"0:0", "1:1", "2:3"}), user("daemon", {"1:1"}), user("bin", {"2:3"})}},
+       {"objects",
+        {{{"name", "who"}, {"label", "0:0"}, {"path", "/basic"}},
+         {{"name", "ok"}, {"label", "1:1"}, {"path", "/ok"}},
+         {{"name", "no"}, {"label", "2:3"}, {"path", "/forbidden"}}}}});
+  ASSERT_EQ(runSuite({"gen", (dir / "d.json").string(), "--out", (dir / "s").string()}).status, 0);
+  const json whole = readJson(runRequests(dir / "whole", dir / "s/tasks.json"));
+  ASSERT_EQ(whole.size(), 15u);
+
+  const auto split = runSuite({"split", "-t", (dir / "s/tasks.json").string(), "-m",
+                               (dir / "s/metadata.json").string(), "--shards", "3", "--out",
+                               (dir / "shards").string()});
+  ASSERT_EQ(split.status, 0) << split.err;
+  std::vector<std::string> merge = {"merge", "-o", (dir / "responses.json").string()};
+  std::vector<std::size_t> sizes;
+  for (int s = 1; s <= 3; ++s) {
+    const fs::path shard = dir / fmt::format("shards/tasks-{}.json", s);
+    std::size_t requests = 0;
+    for (const json& task : readJson(shard)) requests += task["requests"].size();
+    sizes.push_back(requests);
+    // Each shard with its metadata is a whole suite of its own.
+    const auto check = runSuite({"check", "-t", shard.string(), "-m",
+                                 (dir / fmt::format("shards/metadata-{}.json", s)).string()});
+    EXPECT_EQ(check.status, 0) << check.out;
+    merge.push_back(runRequests(dir / fmt::format("run-{}", s), shard).string());
+  }
+  // Five tasks of three requests: whole tasks, the largest share at most one task above the rest.
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{6, 6, 3}));
+  const auto merged = runSuite(merge);
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(sortedByUuid(readJson(dir / "responses.json")), sortedByUuid(whole));
+
+  // A uuid answered on two shards is refused, and nothing is written.
+  const auto twice = runSuite({"merge", "-o", (dir / "twice.json").string(), merge[3], merge[3]});
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_NE(twice.err.find(fmt::format("error: {}: [0]: uuid", merge[3])), std::string::npos)
+      << twice.err;
+  EXPECT_FALSE(fs::exists(dir / "twice.json"));
+}
+
+TEST(SuiteSplitMerge, UnevenTasksBalanceByRequests) {
+  // One large task fills a shard of its own; the small ones share the other in file order.
+  EXPECT_EQ(tav_suite::assignShards({3, 10, 3, 2, 2}, 2),
+            (std::vector<std::size_t>{1, 0, 1, 1, 1}));
+  EXPECT_EQ(tav_suite::assignShards({4, 4, 4, 4, 1}, 3), (std::vector<std::size_t>{0, 1, 2, 0, 1}));
+}
+
+TEST(SuiteSplitMerge, FailedTransfersAndEmptyRunsAreKept) {
+  tav_test::TempDir dir;
+  const json failed = {{"uuid", ""}, {"code", 0}, {"body", ""}};
+  writeJson(dir / "r1.json", json::array({failed, {{"uuid", "a"}, {"code", 200}, {"body", "x"}}}));
+  writeJson(dir / "r2.json", json::array({failed}));
+  tav_test::writeFile(dir / "r3.json", "null");
+  const auto result =
+      runSuite({"merge", "-o", (dir / "m.json").string(), (dir / "r1.json").string(),
+                (dir / "r2.json").string(), (dir / "r3.json").string()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(readJson(dir / "m.json"),
+            json::array({failed, {{"uuid", "a"}, {"code", 200}, {"body", "x"}}, failed}));
+}
+
+}  // namespace
