@@ -14,9 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using tav_suite_test::readJson;
-using tav_suite_test::runSuite;
-using tav_suite_test::writeJson;
+using namespace tav_test;
 
 struct Suite {
   json tasks;

@@ -11,9 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using tav_suite_test::readJson;
-using tav_suite_test::runSuite;
-using tav_suite_test::writeJson;
+using namespace tav_test;
 
 json labDescription() {
   const json env = {{"KRB5CCNAME", "FILE:/lab/ccache/u"}, {"KRB5_CONFIG", "/lab/krb5.conf"}};

@@ -14,9 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using tav_suite_test::readJson;
-using tav_suite_test::runSuite;
-using tav_suite_test::writeJson;
+using namespace tav_test;
 
 // Runs tav-req on the tasks file in fresh folders under `dir`; the path of its responses.json.
 fs::path runRequests(const fs::path& dir, const fs::path& tasks) {

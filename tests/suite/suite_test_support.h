@@ -9,9 +9,9 @@
 
 #include "tests/support/test_support.h"
 
-namespace tav_suite_test {
+namespace tav_test {
 
-inline tav_test::RunResult runSuite(const std::vector<std::string>& args) {
+inline RunResult runSuite(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {TAV_SUITE_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   return tav_test::runProgram(argv);
@@ -25,4 +25,4 @@ inline void writeJson(const std::filesystem::path& path, const nlohmann::json& v
   tav_test::writeFile(path, value.dump(2));
 }
 
-}  // namespace tav_suite_test
+}  // namespace tav_test
