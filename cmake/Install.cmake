@@ -8,16 +8,40 @@ include(GNUInstallDirs)
 set(TAV_INSTALL_CGIDIR lib/cgi-bin/tav)
 set(TAV_INSTALL_PRIVATE_LIBDIR lib/tav)
 
-# tav_install_program(TARGET DESTINATION RUNPATH): RUNPATH applies only with the stand-ins;
-# without them the platform's libraries sit in the system's path and no RUNPATH is set.
+# tav_install_program(TARGET DESTINATION RUNPATH): installs a copy of TARGET linked from the
+# same sources and libraries with its installed RUNPATH, built with everything else into
+# build/installed/DESTINATION, so `cmake --install` copies a finished file and the build-tree
+# program keeps its own RUNPATH. RUNPATH applies only with the stand-ins; without them the
+# platform's libraries sit in the system's path and no RUNPATH is set.
 function(tav_install_program target destination runpath)
   if(NOT TARGET ${target})
     return()
   endif()
+  get_target_property(source_dir ${target} SOURCE_DIR)
+  get_target_property(relative_sources ${target} SOURCES)
+  get_target_property(libraries ${target} LINK_LIBRARIES)
+  set(sources)
+  foreach(source IN LISTS relative_sources)
+    cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${source_dir})
+    list(APPEND sources ${source})
+  endforeach()
+  set(installed ${target}-installed)
+  add_executable(${installed} ${sources})
+  target_link_libraries(${installed} PRIVATE ${libraries})
+  foreach(property COMPILE_DEFINITIONS COMPILE_OPTIONS INCLUDE_DIRECTORIES LINK_OPTIONS)
+    get_target_property(value ${target} ${property})
+    if(value)
+      set_property(TARGET ${installed} PROPERTY ${property} ${value})
+    endif()
+  endforeach()
+  set_target_properties(${installed} PROPERTIES
+    OUTPUT_NAME ${target}
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/installed/${destination}
+    BUILD_WITH_INSTALL_RPATH ON)
   if(TAV_USE_STANDINS)
-    set_target_properties(${target} PROPERTIES INSTALL_RPATH "${runpath}")
+    set_target_properties(${installed} PROPERTIES INSTALL_RPATH "${runpath}")
   endif()
-  install(TARGETS ${target} RUNTIME DESTINATION ${destination})
+  install(TARGETS ${installed} RUNTIME DESTINATION ${destination})
 endfunction()
 
 foreach(program tav-req tav-rep tav-view tav-suite)
@@ -25,8 +49,10 @@ foreach(program tav-req tav-rep tav-view tav-suite)
 endforeach()
 tav_install_program(tav-pcaps ${TAV_INSTALL_CGIDIR} "$ORIGIN/../../tav")
 
-# Only the sonamed files: nothing links against the stand-ins outside this build.
+# Only the sonamed files: nothing links against the stand-ins outside this build. They need no
+# RUNPATH anywhere, so the built files are the installed ones and nothing is relinked.
 if(TAV_USE_STANDINS)
+  set_target_properties(zem korval-base PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
   install(TARGETS zem korval-base
           LIBRARY DESTINATION ${TAV_INSTALL_PRIVATE_LIBDIR} NAMELINK_SKIP)
 endif()

@@ -13,7 +13,7 @@ if(TAV_SANITIZE)
   target_link_options(tav_settings INTERFACE -fsanitize=address,undefined)
 endif()
 
-# Installed programs get their RUNPATH by relinking at install time, not by rewriting the
-# build-tree binary in place: in-place rewriting needs the build RPATH padded with ':', and an
-# empty RUNPATH entry makes the loader search the current folder.
+# Installed programs are separate links with their installed RUNPATH (cmake/Install.cmake),
+# never build-tree binaries rewritten in place: that needs the build RPATH padded with ':', and
+# an empty RUNPATH entry makes the loader search the current folder.
 set(CMAKE_NO_BUILTIN_CHRPATH ON)

@@ -43,6 +43,7 @@ std::optional<ProcStatus> procStatus(pid_t pid) {
     if (key == "Groups") status.groups = numbers(value);
     if (key == "CapEff") status.capEffective = value;
     if (key == "CapPrm") status.capPermitted = value;
+    if (key == "ShdPnd") status.pendingSignals = std::stoull(value, nullptr, 16);
   }
   return status;
 }

@@ -26,6 +26,7 @@ struct ProcStatus {
   std::vector<long> groups;
   std::string capEffective;  // hexadecimal, as /proc writes it
   std::string capPermitted;
+  unsigned long long pendingSignals = 0;  // sent to the process and not yet delivered (ShdPnd)
 };
 std::optional<ProcStatus> procStatus(pid_t pid);
 // Every process whose parent is `parent`.

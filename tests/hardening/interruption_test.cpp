@@ -1,6 +1,7 @@
 // The built tav-req, as root, interrupted while a server never answers: a signal to the runner
-// ends the run at once with what was finished merged, a killed child is named in main.log, and
-// no child outlives a runner that is killed outright.
+// ends the run at once with what was finished merged, a second one ends a wind-down that a
+// child holds up, a killed child is named in main.log, and no child outlives a runner that is
+// killed outright.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -98,6 +99,43 @@ TEST_F(InterruptionTest, SigtermEndsTheRunAtOnceAndKeepsWhatWasFinished) {
                                "error interrupted by signal 15 (Terminated): 1 of 3 requests "
                                "answered"),
             1);
+  expectNoChildLeft();
+}
+
+// A stopped child cannot act on the signal passed on, so the wind-down would last the whole
+// grace period; a second signal cuts it short with SIGKILL.
+TEST_F(InterruptionTest, ASecondSignalEndsTheWindDownAtOnce) {
+  SKIP_UNLESS_ROOT();
+  ASSERT_NO_FATAL_FAILURE(startHangingRun());
+  ASSERT_EQ(kill(hung, SIGSTOP), 0);
+  ASSERT_TRUE(waitUntil([&] {
+    const auto status = procStatus(hung);
+    return status && status->state == 'T';
+  }));
+  ASSERT_EQ(kill(req->pid(), SIGTERM), 0);
+  // The runner has handled the first signal once the stopped child holds it pending.
+  ASSERT_TRUE(waitUntil([&] {
+    const auto status = procStatus(hung);
+    return status && (status->pendingSignals & (1ULL << (SIGTERM - 1))) != 0;
+  }));
+  const auto sent = Clock::now();
+  // SIGTERM again: SIGINT and SIGHUP stay ignored where the test runner ignores them.
+  ASSERT_EQ(kill(req->pid(), SIGTERM), 0);
+  const auto result = req->wait();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
+  std::cout << "second signal to exit: " << elapsed.count() << " ms\n";
+  EXPECT_EQ(result.status, 1);
+
+  const Lines main = run.mainLog();
+  const std::string pid = std::to_string(hung);
+  EXPECT_EQ(std::ranges::count(main,
+                               "error signal 15 (Terminated) during the wind-down: killing "
+                               "the children still running"),
+            1);
+  EXPECT_TRUE(startingWith(main, "error children still running").empty()) << main.size();
+  EXPECT_EQ(std::ranges::count(main, "error child [" + pid + "] was killed by signal 9 (Killed)"),
+            1);
+  EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "other", "code": 200, "body": "ok"}])"));
   expectNoChildLeft();
 }
 

@@ -271,6 +271,15 @@ TEST_F(RunnerTest, ARequestThatRunsOutOfTimeIsAFailedTransferAndTheNextIsSent) {
   EXPECT_NE(std::find(child.begin(), child.end(), "error Timeout was reached"), child.end());
 }
 
+// The documented upper bound is taken, and libcurl takes it too: the requests are answered.
+TEST_F(RunnerTest, TheLargestRequestTimeoutIsAcceptedAndEveryRequestIsAnswered) {
+  SKIP_UNLESS_ROOT();
+  const std::vector<json> tasks = {task("nobody", "0:0", {request("n1", server.url("/ok"))})};
+  const auto result = runReqText(json(tasks).dump(), {}, "info", {"--request-timeout", "2147483"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(merged(), json::parse(R"([{"uuid": "n1", "code": 200, "body": "ok"}])"));
+}
+
 TEST_F(RunnerTest, ARequestTimeoutThatIsNotAWholeNumberOfSecondsIsRejected) {
   for (const char* value : {"-5", "abc", "1.5", "+3", "", "2147484", "99999999999999999999"}) {
     const auto result = runReqText("[]", {}, "info", {"--request-timeout", value});

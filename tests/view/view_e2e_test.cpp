@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,9 +21,10 @@ using nlohmann::json;
 
 constexpr const char* kHostile = "<script>alert(1)</script><img src=x onerror=alert(2)>";
 
-// Eight requests: two passes, a wrongful grant with a hostile body, a lost answer with the
+// Nine requests: three passes, a wrongful grant with a hostile body, a lost answer with the
 // empty-identifier entry of a failed transfer, a code in neither set, a body with characters
-// XML forbids, and a user whose every answer is 401 although one was predicted granted.
+// XML forbids, and a user whose every answer is 401 although one was predicted granted; the
+// daemon's answers are denied only in part, so its refusals count.
 void writeSuite(const tav_test::TempDir& dir) {
   const auto meta = [](const std::string& uuid, const std::string& subject,
                        const std::string& object) {
@@ -33,7 +38,8 @@ void writeSuite(const tav_test::TempDir& dir) {
   const json metadata = {meta("granted-ok", "3:7", "1:1"),     meta("refused-ok", "1:1", "3:7"),
                          meta("daemon-bad_3_7", "1:1", "3:7"), meta("lost", "3:7", "1:1"),
                          meta("server-error", "3:7", "1:1"),   meta("odd\x01<&>\"'", "1:1", "1:1"),
-                         meta("games-a", "2:2", "0:0"),        meta("games-b", "2:2", "1:1")};
+                         meta("games-a", "2:2", "0:0"),        meta("games-b", "2:2", "1:1"),
+                         meta("daemon-l0_0", "1:1", "0:0")};
   const json responses = {answer("granted-ok", 200, "object label 1:1"),
                           answer("refused-ok", 403, ""),
                           answer("daemon-bad_3_7", 200, kHostile),
@@ -41,12 +47,14 @@ void writeSuite(const tav_test::TempDir& dir) {
                           answer("server-error", 500, "oops"),
                           answer("odd\x01<&>\"'", 200, "\x1b[31m\xef\xbf\xbe\x02 no label"),
                           answer("games-a", 401, ""),
-                          answer("games-b", 401, "")};
+                          answer("games-b", 401, ""),
+                          answer("daemon-l0_0", 200, "object label 0:0")};
   const json tasks = {
       {{"user", {{"name", "daemon"}, {"password", "p"}, {"mac_label", "1:1"}}},
        {"requests",
         {{{"uuid", "daemon-bad_3_7"}, {"uri", "http://h/bad_3_7/"}, {"auth_type", "basic"}},
-         {{"uuid", "refused-ok"}, {"uri", "http://h/l3_7/"}, {"auth_type", "basic"}}}}},
+         {{"uuid", "refused-ok"}, {"uri", "http://h/l3_7/"}, {"auth_type", "basic"}},
+         {{"uuid", "daemon-l0_0"}, {"uri", "http://h/l0_0/"}, {"auth_type", "basic"}}}}},
       {{"user", {{"name", "games"}, {"password", "wrong"}, {"mac_label", "2:2"}}},
        {"requests",
         {{{"uuid", "games-a"}, {"uri", "http://h/l0_0/"}, {"auth_type", "gssapi"}},
@@ -78,6 +86,29 @@ std::set<std::string> filesIn(const std::filesystem::path& folder) {
   return names;
 }
 
+// The terminal matrix read back as cell texts by subject and object label; empty cells ("-")
+// left out. Its position in the output and the order of rows and columns do not matter.
+std::map<std::pair<std::string, std::string>, std::string> terminalMatrix(const std::string& out) {
+  std::map<std::pair<std::string, std::string>, std::string> cells;
+  std::istringstream lines(out.substr(out.find("\nmatrix: ") + 1));
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);
+  std::istringstream header(line);
+  const std::vector<std::string> objects{std::istream_iterator<std::string>(header), {}};
+  while (std::getline(lines, line) && !line.empty()) {
+    std::istringstream row(line);
+    std::string subject;
+    row >> subject;
+    for (const std::string& object : objects) {
+      std::string cell;
+      row >> cell;
+      if (cell != "-") cells[{subject, object}] = cell;
+    }
+  }
+  return cells;
+}
+
 TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
   tav_test::TempDir dir;
   writeSuite(dir);
@@ -88,7 +119,7 @@ TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
   const tav_test::RunResult view = tav_test::runProgram(args);
   ASSERT_EQ(view.status, 1) << view.err;
   const std::string& out = view.out;
-  EXPECT_EQ(out.substr(0, out.find('\n')), "requests 9, passed 3, failed 6");
+  EXPECT_EQ(out.substr(0, out.find('\n')), "requests 10, passed 4, failed 6");
   EXPECT_NE(out.find("FAIL daemon-bad_3_7\n  user daemon, label 1:1, basic, http://h/bad_3_7/\n"
                      "  subject 1:1, object 3:7\n"
                      "  predicted refused: subject 1:1 does not dominate object 3:7\n"
@@ -107,6 +138,18 @@ TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
   EXPECT_NE(out.find("hint: responses.json holds an entry with an empty identifier: tav-req "
                      "writes one for each failed transfer; requests without an answer: lost\n"),
             std::string::npos);
+  // The daemon got an allowed code too: its refusals count, so no hint casts doubt on them.
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("hint:")) {
+      EXPECT_EQ(line.find("daemon"), std::string::npos) << line;
+    }
+  }
+  const std::map<std::pair<std::string, std::string>, std::string> matrix = {
+      {{"(none)", "(none)"}, "0/1"}, {{"1:1", "0:0"}, "1/1"}, {{"1:1", "1:1"}, "0/1"},
+      {{"1:1", "3:7"}, "1/2"},       {{"2:2", "0:0"}, "0/1"}, {{"2:2", "1:1"}, "1/1"},
+      {{"3:7", "1:1"}, "1/3"}};
+  EXPECT_EQ(terminalMatrix(out), matrix) << out;
 
   // The failed set is tav-rep's, for the same files.
   std::filesystem::create_directory(dir / "rep");
@@ -123,7 +166,14 @@ TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
   }
   EXPECT_EQ(failed, report.at("failed_uuids").get<std::set<std::string>>());
   EXPECT_EQ(verdicts.at("total_count"), report.at("total_count"));
-  EXPECT_EQ(verdicts.at("verdicts").at(1).at("user"), "daemon");
+  const auto bad = std::ranges::find(verdicts.at("verdicts"), json("daemon-bad_3_7"),
+                                     [](const json& v) { return v.at("uuid"); });
+  ASSERT_NE(bad, verdicts.at("verdicts").end());
+  EXPECT_EQ(*bad, json::parse(R"({"uuid": "daemon-bad_3_7", "passed": false,
+      "predicted": "refused", "reason": "not_permitted",
+      "why": "subject 1:1 does not dominate object 3:7", "code": 200,
+      "code_verdict": "200 is an allowed code", "subject_label": "1:1", "object_label": "3:7",
+      "user": "daemon", "url": "http://h/bad_3_7/", "auth_type": "basic"})"));
 
   // JUnit: python3's parser reads it; counts per suite, and the failures by name.
   const auto junit = tav_test::runProgram({"/usr/bin/python3", "-c", R"(
@@ -138,10 +188,10 @@ print(root.get("tests"), root.get("failures"))
                                            (dir / "junit.xml").string()});
   ASSERT_EQ(junit.status, 0) << junit.err;
   EXPECT_EQ(junit.out,
-            "user daemon, label 1:1, basic 2 1 2 1 daemon-bad_3_7\n"
+            "user daemon, label 1:1, basic 3 1 3 1 daemon-bad_3_7\n"
             "user games, label 2:2, gssapi 2 1 2 1 games-a\n"
             "requests no task names 5 4 5 4 |lost|odd\ufffd<&>\"'|server-error\n"
-            "9 6\n");
+            "10 6\n");
 }
 
 TEST(ViewE2E, PageRendersInHeadlessChromiumWithTheHostileBodyAsText) {
@@ -161,7 +211,7 @@ TEST(ViewE2E, PageRendersInHeadlessChromiumWithTheHostileBodyAsText) {
   if (tav_test::isRoot()) chromium.insert(chromium.begin() + 1, "--no-sandbox");
   const auto dom = tav_test::runProgram(chromium, {{"HOME", dir.path().string()}});
   ASSERT_EQ(dom.status, 0) << dom.err;
-  EXPECT_NE(dom.out.find("<span id=\"total\">9</span>"), std::string::npos) << dom.out;
+  EXPECT_NE(dom.out.find("<span id=\"total\">10</span>"), std::string::npos) << dom.out;
   EXPECT_NE(dom.out.find("<span id=\"failed\" class=\"failed\">6</span>"), std::string::npos);
   // Subject 1:1 against object 3:7: the pass and the wrongful grant.
   EXPECT_NE(dom.out.find("<td class=\"some\">1/2</td>"), std::string::npos);
