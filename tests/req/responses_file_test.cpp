@@ -2,8 +2,13 @@
 // way a merge can fail without touching responses.json.
 #include "req/responses_file.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,6 +40,12 @@ TEST(ResponsesFileNames, DecimalLabelAndASuffixForEveryRepeat) {
 class ResponsesFileTest : public ::testing::Test {
  protected:
   std::string path(const std::string& name) const { return (dir / name).string(); }
+  // The files as written by this test's own user, whom the merge takes as their task user.
+  static std::vector<TaskFile> own(const std::vector<std::string>& names) {
+    std::vector<TaskFile> files;
+    for (const std::string& name : names) files.push_back({name, getpwuid(geteuid())->pw_name});
+    return files;
+  }
 
   tav_test::TempDir dir;
   LogCapture log;
@@ -99,7 +110,8 @@ TEST_F(ResponsesFileTest, MergeJoinsExactlyTheGivenFilesInOrderAndReplacesAnOldR
   writeFile(dir / "old_responses.json", "[1, 2]");
   writeFile(dir / "responses.json", "[\"stale\"]");
 
-  ASSERT_TRUE(mergeResponses(dir.path(), {"responses_b_0_0.json", "responses_a_0_0.json"}));
+  ASSERT_TRUE(
+      mergeResponses(dir.path(), own({"responses_b_0_0.json", "responses_a_0_0.json"})).written);
   const auto merged = nlohmann::json::parse(readFile(dir / "responses.json"));
   ASSERT_TRUE(merged.is_array());
   std::vector<std::string> uuids;
@@ -113,10 +125,37 @@ TEST_F(ResponsesFileTest, MergeJoinsExactlyTheGivenFilesInOrderAndReplacesAnOldR
 TEST_F(ResponsesFileTest, MergeOfNoEntriesWritesNull) {
   writeFile(dir / "responses_a_0_0.json", R"({"tasks": []})");
   writeFile(dir / "responses_b_0_0.json", R"({"tasks": null})");
-  ASSERT_TRUE(mergeResponses(dir.path(), {"responses_a_0_0.json", "responses_b_0_0.json"}));
+  ASSERT_TRUE(
+      mergeResponses(dir.path(), own({"responses_a_0_0.json", "responses_b_0_0.json"})).written);
   EXPECT_EQ(readFile(dir / "responses.json"), "null");
-  ASSERT_TRUE(mergeResponses(dir.path(), {}));
+  ASSERT_TRUE(mergeResponses(dir.path(), {}).written);
   EXPECT_EQ(readFile(dir / "responses.json"), "null");
+}
+
+// Whatever stands at a task's name without being that task user's regular file is left out
+// with its reason, and the others are still merged; a link at responses.json is replaced.
+TEST_F(ResponsesFileTest, MergeLeavesOutWhatItsUserDidNotWriteAndReplacesALink) {
+  writeFile(dir / "forged.json", kTwo);
+  writeFile(dir / "responses_b_0_0.json", kThree);
+  std::filesystem::create_symlink(dir / "forged.json", dir / "responses_a_0_0.json");
+  ASSERT_EQ(mkfifo((dir / "responses_c_0_0.json").c_str(), 0666), 0);
+  std::filesystem::create_symlink(dir / "forged.json", dir / "responses.json");
+
+  const MergeResult result = mergeResponses(
+      dir.path(), own({"responses_a_0_0.json", "responses_b_0_0.json", "responses_c_0_0.json"}));
+  EXPECT_TRUE(result.written);
+  EXPECT_EQ(result.refused, 2u);
+  EXPECT_EQ(readFile(dir / "forged.json"), kTwo);
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "responses.json"));
+  EXPECT_EQ(nlohmann::json::parse(readFile(dir / "responses.json")).size(), 3u);
+  const std::string user = fmt::format("{} (uid {})", getpwuid(geteuid())->pw_name, geteuid());
+  EXPECT_EQ(log.records(),
+            (std::vector<LogRecord>{
+                {"error", "responses file " + path("responses_a_0_0.json") + " of user " + user +
+                              " is not merged: it is a symbolic link"},
+                {"error", "responses file " + path("responses_c_0_0.json") + " of user " + user +
+                              " is not merged: it is not a regular file"},
+                {"info", "saved result to " + path("responses.json")}}));
 }
 
 // Every unusable per-task file: one critical line, false, and responses.json left as it was.
@@ -137,7 +176,8 @@ TEST_F(ResponsesFileTest, MergeStopsAtAnUnusableFileAndWritesNothing) {
     SCOPED_TRACE(content);
     writeFile(dir / "responses_bad_0_0.json", content);
     const std::size_t before = log.records().size();
-    EXPECT_FALSE(mergeResponses(dir.path(), {"responses_a_0_0.json", "responses_bad_0_0.json"}));
+    EXPECT_FALSE(mergeResponses(dir.path(), own({"responses_a_0_0.json", "responses_bad_0_0.json"}))
+                     .written);
     ASSERT_EQ(log.records().size(), before + 1);
     EXPECT_EQ(log.records().back(), (LogRecord{"critical", message}));
     EXPECT_EQ(readFile(dir / "responses.json"), "old");
