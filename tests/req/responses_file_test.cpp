@@ -2,13 +2,10 @@
 // way a merge can fail without touching responses.json.
 #include "req/responses_file.h"
 
-#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -130,32 +127,6 @@ TEST_F(ResponsesFileTest, MergeOfNoEntriesWritesNull) {
   EXPECT_EQ(readFile(dir / "responses.json"), "null");
   ASSERT_TRUE(mergeResponses(dir.path(), {}).written);
   EXPECT_EQ(readFile(dir / "responses.json"), "null");
-}
-
-// Whatever stands at a task's name without being that task user's regular file is left out
-// with its reason, and the others are still merged; a link at responses.json is replaced.
-TEST_F(ResponsesFileTest, MergeLeavesOutWhatItsUserDidNotWriteAndReplacesALink) {
-  writeFile(dir / "forged.json", kTwo);
-  writeFile(dir / "responses_b_0_0.json", kThree);
-  std::filesystem::create_symlink(dir / "forged.json", dir / "responses_a_0_0.json");
-  ASSERT_EQ(mkfifo((dir / "responses_c_0_0.json").c_str(), 0666), 0);
-  std::filesystem::create_symlink(dir / "forged.json", dir / "responses.json");
-
-  const MergeResult result = mergeResponses(
-      dir.path(), own({"responses_a_0_0.json", "responses_b_0_0.json", "responses_c_0_0.json"}));
-  EXPECT_TRUE(result.written);
-  EXPECT_EQ(result.refused, 2u);
-  EXPECT_EQ(readFile(dir / "forged.json"), kTwo);
-  EXPECT_FALSE(std::filesystem::is_symlink(dir / "responses.json"));
-  EXPECT_EQ(nlohmann::json::parse(readFile(dir / "responses.json")).size(), 3u);
-  const std::string user = fmt::format("{} (uid {})", getpwuid(geteuid())->pw_name, geteuid());
-  EXPECT_EQ(log.records(),
-            (std::vector<LogRecord>{
-                {"error", "responses file " + path("responses_a_0_0.json") + " of user " + user +
-                              " is not merged: it is a symbolic link"},
-                {"error", "responses file " + path("responses_c_0_0.json") + " of user " + user +
-                              " is not merged: it is not a regular file"},
-                {"info", "saved result to " + path("responses.json")}}));
 }
 
 // Every unusable per-task file: one critical line, false, and responses.json left as it was.
