@@ -10,7 +10,8 @@
 namespace tav {
 
 // Creates "{logDir}/{fileName}" truncated, as logger `loggerName` at `level`, and makes it
-// the default logger. On failure writes "Error: " and the reason to standard error and
+// the default logger. A symbolic link, a FIFO or another user's file at that name is refused,
+// never written through. On failure writes "Error: " and the reason to standard error and
 // returns false.
 bool createMainLog(const std::string& logDir, const std::string& fileName,
                    const std::string& loggerName, spdlog::level::level_enum level);
@@ -20,8 +21,9 @@ std::string childLogPath(const std::string& logDir, int pid, const std::string& 
                          std::uint8_t macLevel, std::uint32_t macCategories);
 
 // Creates the child's own log (named with getpid()), flushed at every error line, and makes
-// it the default logger. On failure writes "Error: " and the reason to standard error and
-// returns false; the caller then ends the child.
+// it the default logger; what is planted at its name is refused as for the main log. On failure
+// writes "Error: " and the reason to standard error and returns false; the caller then ends the
+// child.
 bool openChildLog(const std::string& logDir, spdlog::level::level_enum level,
                   const std::string& userName, std::uint8_t macLevel, std::uint32_t macCategories);
 

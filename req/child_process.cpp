@@ -68,7 +68,11 @@ void ChildProcess::start(const ChildUser& user, const std::function<bool()>& tas
   if (pid_ != -1) return;
   const pid_t parent = getpid();
   const pid_t pid = fork();
-  if (pid == -1) return;
+  if (pid == -1) {
+    spdlog::error("Failed to start the child of user {} with label {}:{:x}: fork: {}", user.name,
+                  unsigned{user.macLevel}, user.macCategories, std::strerror(errno));
+    return;
+  }
   if (pid == 0) runChild(user, task, parent);
   pid_ = pid;
 }
@@ -122,7 +126,10 @@ std::optional<bool> ChildProcess::reap(int options) {
   } while (result == -1 && errno == EINTR);
   if (result == 0) return std::nullopt;
   if (result != pid_) {
-    spdlog::error("Failed to wait for process {}: {}", pid_, result);
+    // Nothing is left to wait for (ECHILD: the child is gone or was reaped elsewhere), so the
+    // handle forgets the pid and neither a later wait nor the destructor tries again.
+    spdlog::error("Failed to wait for process {}: {}", pid_, std::strerror(errno));
+    pid_ = -1;
     return false;
   }
   pid_ = -1;

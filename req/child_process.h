@@ -35,14 +35,16 @@ class ChildProcess {
   // the inherited label state, close every inherited descriptor, open the child log, switch
   // identity, ask for SIGTERM when the parent dies, set the environment, run the task and exit
   // with 0 when it returned true, else 1. Does nothing when already started; a failed fork is
-  // silent and leaves the handle not started.
+  // logged at error level with the user, the label and the reason, and leaves the handle not
+  // started.
   void start(const ChildUser& user, const std::function<bool()>& task);
 
   // -1 when not started or already reaped.
   int pid() const { return pid_; }
 
   // True when the child exited with status 0; false when it failed, was killed, was never
-  // started or was reaped before.
+  // started or was reaped before. A failed waitpid is logged once with its reason, and the
+  // child is not waited for again.
   bool wait();
 
   // wait without blocking: nothing while the child runs, else what wait returns.

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "common/version.h"
+#include "req/task.h"
 
 namespace tav_req {
 
@@ -70,6 +71,16 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
     curl_easy_setopt(handle, CURLOPT_HEADER, 1L);
   }
   curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+  // tav tests web servers: a file://, ftp:// or any other URL, given or redirected to, is a
+  // failed transfer instead of something the task user's child reads.
+  CURLcode limited = curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, kRequestProtocols);
+  if (limited == CURLE_OK) {
+    limited = curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, kRequestProtocols);
+  }
+  if (limited != CURLE_OK) {
+    throw std::runtime_error(fmt::format("Failed to limit request ({}) to {}: {}", request.uuid,
+                                         kRequestProtocols, curl_easy_strerror(limited)));
+  }
   // The index travels with the transfer, so its answer lands in the right response.
   curl_easy_setopt(handle, CURLOPT_PRIVATE, reinterpret_cast<void*>(index));
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 1L);

@@ -50,6 +50,13 @@ void catchInterruptions() {
   sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
+void restoreChildSignal() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGCHLD, &action, nullptr);
+}
+
 int interruption() {
   return lastSignal;
 }

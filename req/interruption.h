@@ -13,6 +13,10 @@ namespace tav_req {
 // on entry (nohup, a shell's background job). A record inherited through fork is kept.
 void catchInterruptions();
 
+// Sets SIGCHLD to its default action, whatever was inherited: an ignored SIGCHLD makes the
+// kernel reap children at their end, and waitpid then fails instead of telling how they ended.
+void restoreChildSignal();
+
 // The last interrupting signal received, or 0 when none was.
 int interruption();
 

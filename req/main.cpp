@@ -21,12 +21,16 @@ int main(int argc, char** argv) {
   if (!options.ok) return 1;
 
   // From here on SIGINT, SIGTERM and SIGHUP end the run in order: the children are told, the
-  // answers saved so far are merged, and the run ends with status 1.
+  // answers saved so far are merged, and the run ends with status 1. SIGCHLD inherited as
+  // ignored would let the kernel reap the children before they are waited for.
   catchInterruptions();
+  restoreChildSignal();
 
   if (!tav::createMainLog(options.logDir, "main.log", "base_file_logger", options.logLevel)) {
     return 1;
   }
+  // Someone watching main.log during a long run or a wind-down sees every failure at once.
+  spdlog::default_logger_raw()->flush_on(spdlog::level::err);
 
   try {
     // An unusable tasks file has been logged; an empty one ends the run silently.
@@ -37,11 +41,17 @@ int main(int argc, char** argv) {
     const std::vector<std::string> fileNames = responsesFileNames(tasks);
 
     Children children = startChildren(tasks, options, fileNames);
-    const ReapResult reaped = reapChildren(children, fileNames);
+    const ReapResult reaped = reapChildren(children);
 
-    // The merge runs whatever the children's results were, interrupted or not.
-    const bool merged = mergeResponses(options.outputDir, reaped.succeededFiles);
-    return reaped.allChildrenOk && merged && reaped.interruption == 0 ? 0 : 1;
+    // The merge runs whatever the children's results were, interrupted or not. A task file that
+    // its user did not write is left out, and its task counts as failed.
+    std::vector<TaskFile> succeeded;
+    for (const std::size_t i : reaped.succeededTasks) {
+      succeeded.push_back({fileNames[i], tasks[i].user.name});
+    }
+    const MergeResult merged = mergeResponses(options.outputDir, succeeded);
+    const bool ok = reaped.allChildrenOk && merged.written && merged.refused == 0;
+    return ok && reaped.interruption == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     // Only resource exhaustion gets here (JSON failures are the loader's, children never return
     // here); started children have been reaped on the way out, and the run ends with a reason in

@@ -1,13 +1,17 @@
 #include "req/responses_file.h"
 
 #include <fmt/format.h>
+#include <pwd.h>
 #include <spdlog/spdlog.h>
 
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
 
 #include "common/json_document.h"
+#include "req/output_folder.h"
 
 namespace tav_req {
 
@@ -45,6 +49,41 @@ json responseEntry(const std::string& requestUuid, const HttpResponse& response)
   return entry;
 }
 
+// The document as every tav file is written (an indent of 2, UTF-8 as is), through `write`.
+bool writeDocument(const std::filesystem::path& path, const json& document,
+                   bool (*write)(const std::filesystem::path&, const std::string&)) {
+  std::string text;
+  try {
+    text = document.dump(2, ' ', false, json::error_handler_t::strict);
+  } catch (const json::exception& error) {
+    spdlog::error("could not serialize json to {}: {}", path.string(), error.what());
+    return false;
+  }
+  if (!write(path, text)) return false;
+  spdlog::info("saved result to {}", path.string());
+  return true;
+}
+
+// The text of a task's file when its user wrote it; else an error line says why it is left out.
+std::optional<std::string> readTaskFile(const std::filesystem::path& path,
+                                        const std::string& userName) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwnam_r(userName.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    spdlog::error("responses file {} of user {} is not merged: the user does not exist",
+                  path.string(), userName);
+    return std::nullopt;
+  }
+  OwnedFileText read = readOwnedFile(path, found->pw_uid);
+  if (!read.text) {
+    spdlog::error("responses file {} of user {} (uid {}) is not merged: {}", path.string(),
+                  userName, found->pw_uid, read.problem);
+  }
+  return std::move(read.text);
+}
+
 }  // namespace
 
 std::vector<std::string> responsesFileNames(const std::vector<Task>& tasks) {
@@ -72,32 +111,41 @@ bool saveResponses(const std::filesystem::path& outputDir, const std::string& fi
         i < task.requests.size() ? task.requests[i].uuid : response.uuid;
     document["tasks"].push_back(responseEntry(requestUuid, response));
   }
-  return tav::writeJsonDocument(outputDir / fileName, document);
+  return writeDocument(outputDir / fileName, document, writeOwnFile);
 }
 
-bool mergeResponses(const std::filesystem::path& outputDir,
-                    const std::vector<std::string>& fileNames) {
+MergeResult mergeResponses(const std::filesystem::path& outputDir,
+                           const std::vector<TaskFile>& files) {
+  MergeResult result;
   json merged;
   try {
-    for (const std::string& fileName : fileNames) {
-      const json document = tav::parseJsonText(tav::readWholeFile(outputDir / fileName));
+    for (const TaskFile& file : files) {
+      const std::filesystem::path path = outputDir / file.fileName;
+      const std::optional<std::string> text = readTaskFile(path, file.userName);
+      if (!text) {
+        ++result.refused;
+        continue;
+      }
+      const json document = tav::parseJsonText(*text);
       if (!document.is_object() || !document.contains("tasks")) {
         throw std::runtime_error("json doesn't contain 'tasks");
       }
       const json& tasks = document["tasks"];
       if (tasks.is_object()) {
-        throw std::runtime_error(fmt::format("'tasks' of {} is an object, not an array", fileName));
+        throw std::runtime_error(
+            fmt::format("'tasks' of {} is an object, not an array", file.fileName));
       }
       for (const json& entry : tasks) merged.push_back(entry);
     }
   } catch (const json::parse_error& error) {
     tav::logJsonFailure("Failed to parse data", error);
-    return false;
+    return result;
   } catch (const std::exception& error) {
     spdlog::critical("Failed to parse data: {}", error.what());
-    return false;
+    return result;
   }
-  return tav::writeJsonDocument(outputDir / "responses.json", merged);
+  result.written = writeDocument(outputDir / "responses.json", merged, replaceFile);
+  return result;
 }
 
 }  // namespace tav_req

@@ -16,16 +16,30 @@ namespace tav_req {
 // before ".json", so no two children write one file.
 std::vector<std::string> responsesFileNames(const std::vector<Task>& tasks);
 
-// Writes {"tasks": [entries]} to outputDir/fileName; an empty list gives {"tasks": []}. A body
+// Writes {"tasks": [entries]} to outputDir/fileName as the calling user, never through a link
+// or into a file of another user's (writeOwnFile); an empty list gives {"tasks": []}. A body
 // that is not valid UTF-8 is stored with U+FFFD in place of every invalid sequence, with a
 // warning naming the request. Returns whether the file was written.
 bool saveResponses(const std::filesystem::path& outputDir, const std::string& fileName,
                    const Task& task, const std::vector<HttpResponse>& responses);
 
+// A per-task file to merge and the user whose child wrote it.
+struct TaskFile {
+  std::string fileName;
+  std::string userName;
+};
+
+struct MergeResult {
+  bool written = false;     // responses.json was written
+  std::size_t refused = 0;  // task files left out because their user did not write them
+};
+
 // Joins the entries of exactly these per-task files, in this order, into outputDir/
-// "responses.json" (replaced when present). Reads nothing else. On the first unusable file
-// logs why and returns false without writing; null is written when no entry is found.
-bool mergeResponses(const std::filesystem::path& outputDir,
-                    const std::vector<std::string>& fileNames);
+// "responses.json", which is replaced by a rename (a link there is replaced, not followed).
+// Reads nothing else. A file that is not a regular file owned by its task's user is left out
+// with an error line naming it and why, and counted in `refused`. On the first file that does
+// not parse, logs why and writes nothing; null is written when no entry is found.
+MergeResult mergeResponses(const std::filesystem::path& outputDir,
+                           const std::vector<TaskFile>& files);
 
 }  // namespace tav_req

@@ -109,7 +109,7 @@ Children startChildren(const std::vector<Task>& tasks, const Options& options,
   return children;
 }
 
-ReapResult reapChildren(Children& children, const std::vector<std::string>& fileNames) {
+ReapResult reapChildren(Children& children) {
   ReapResult result;
   // Signals reach the parent only inside the wait below, after the record was looked at.
   const SignalWait signals;
@@ -126,7 +126,7 @@ ReapResult reapChildren(Children& children, const std::vector<std::string>& file
     }
     if (*succeeded) {
       spdlog::info("child [{}] was successfully completed", pid);
-      result.succeededFiles.push_back(fileNames[i]);
+      result.succeededTasks.push_back(i);
     } else {
       spdlog::error("child [{}] was failed", pid);
       if (const auto status = children[i]->waitStatus()) nameHowItEnded(pid, *status);

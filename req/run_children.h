@@ -20,17 +20,17 @@ using Children = std::vector<std::unique_ptr<ChildProcess>>;
 Children startChildren(const std::vector<Task>& tasks, const Options& options,
                        const std::vector<std::string>& fileNames);
 
-// What the reaping found: every child's outcome is logged, and only the files of children that
+// What the reaping found: every child's outcome is logged, and only the tasks whose children
 // exited with status 0 are kept for the merge.
 struct ReapResult {
   bool allChildrenOk = true;
-  std::vector<std::string> succeededFiles;
+  std::vector<std::size_t> succeededTasks;  // indexes into the task list, in task order
   int interruption = 0;  // the interrupting signal, 0 when the run was not interrupted
 };
 
 // Reaps the children in task order, whatever order they ended in. An interrupting signal,
 // received before or during the reaping, is passed on to every child still running; a second
 // one, or 5 s without the children ending, kills those still running. Every child is reaped.
-ReapResult reapChildren(Children& children, const std::vector<std::string>& fileNames);
+ReapResult reapChildren(Children& children);
 
 }  // namespace tav_req

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
+#include <cctype>
+
 #include "common/json_document.h"
 
 namespace tav_req {
@@ -11,8 +13,27 @@ BadMacLabel::BadMacLabel(const std::string& label, const std::string& reason)
     : std::runtime_error(fmt::format("invalid mac_label \"{}\": {}", label, reason)),
       label_(label) {}
 
-BadUserName::BadUserName(const std::string& name)
-    : std::runtime_error(fmt::format("invalid user name \"{}\": it holds a '/'", name)) {}
+// The name is quoted as a JSON string, so a NUL byte or a control character shows as its escape.
+BadUserName::BadUserName(const std::string& name, const std::string& reason)
+    : std::runtime_error(fmt::format(
+          "invalid user name {}: {}",
+          nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+          reason)) {}
+
+std::string userNameProblem(const std::string& name) {
+  if (name.empty()) return "it is empty";
+  if (name.find('/') != std::string::npos) return "it holds a '/'";
+  if (name.find('\0') != std::string::npos) return "it holds a NUL byte";
+  return {};
+}
+
+bool isHttpUrl(const std::string& url) {
+  const std::size_t end = url.find("://");
+  if (end == std::string::npos) return false;
+  std::string scheme = url.substr(0, end);
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme == "http" || scheme == "https";
+}
 
 tav::MacLabel parseTaskLabel(const std::string& text) {
   tav::MacLabelText parsed = tav::parseMacLabelText(text);
@@ -22,8 +43,11 @@ tav::MacLabel parseTaskLabel(const std::string& text) {
 
 void from_json(const nlohmann::json& json, TaskUser& user) {
   json.at("name").get_to(user.name);
-  // The name goes into the child log's path, which root creates before the user switch.
-  if (user.name.find('/') != std::string::npos) throw BadUserName(user.name);
+  // The name goes into the child log's path, which root creates before the user switch, and
+  // into the responses file's name; two names that differ only after a NUL would share both.
+  if (const std::string problem = userNameProblem(user.name); !problem.empty()) {
+    throw BadUserName(user.name, problem);
+  }
   json.at("password").get_to(user.password);
   const auto label = json.at("mac_label").get<std::string>();
   const tav::MacLabel value = parseTaskLabel(label);

@@ -45,12 +45,22 @@ class BadMacLabel : public std::runtime_error {
   std::string label_;
 };
 
-// A user name that cannot be a login name and would lead the child's log file out of the log
-// directory.
+// A user name that cannot be a login name: empty, or holding a '/' (which would lead the child's
+// log file out of the log directory) or a NUL byte (where getpwnam and every file name stop).
 class BadUserName : public std::runtime_error {
  public:
-  explicit BadUserName(const std::string& name);
+  BadUserName(const std::string& name, const std::string& reason);
 };
+
+// Why the text cannot be a task user's name ("it is empty", "it holds a '/'", "it holds a NUL
+// byte"); empty when it can.
+std::string userNameProblem(const std::string& name);
+
+// The schemes tav-req sends requests and follows redirects with, in libcurl's list form.
+inline constexpr const char* kRequestProtocols = "http,https";
+
+// Whether the URL names its scheme and that scheme is http or https (in any case).
+bool isHttpUrl(const std::string& url);
 
 // The label of a task user's "mac_label". Throws BadMacLabel when a part is missing, holds no
 // number or exceeds int.

@@ -241,6 +241,20 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
   }
 }
 
+void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>& tasks,
+                      Findings& findings) {
+  for (std::size_t t = 0; t < tasks.size(); ++t) {
+    for (std::size_t r = 0; r < tasks[t].requests.size(); ++r) {
+      const std::string& uri = tasks[t].requests[r].uri;
+      if (tav_req::isHttpUrl(uri)) continue;
+      findings.error(
+          fmt::format("{}: {}: uri \"{}\" is not an http:// or https:// URL; tav-req sends "
+                      "only those and records any other as a failed transfer; fix the uri",
+                      path, requestWhere(t, r), uri));
+    }
+  }
+}
+
 // A folder that cannot be looked at counts as missing.
 bool isFolder(const std::string& path) {
   std::error_code error;
@@ -327,6 +341,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
         findings.error(
             fmt::format("{}: user \"{}\" of {} cannot write into it, and tav-req's "
                         "child writes its responses there as that user; chmod 1777 it "
+                        "(the sticky bit keeps one user from replacing another's files) "
                         "or pick another folder",
                         options.outputDir, user.name, taskWhere(t)));
       }
@@ -405,6 +420,7 @@ Findings checkSuite(const CheckOptions& options) {
     checkCrossReferences(options.tasks, *tasks, options.metadata, metadata->entries, texts,
                          findings);
   }
+  if (tasks) checkRequestUrls(options.tasks, *tasks, findings);
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
   std::cout.flush();
   return findings;

@@ -10,6 +10,7 @@
 
 #include "common/json_document.h"
 #include "common/mac_label_text.h"
+#include "req/task.h"
 
 namespace tav_suite {
 
@@ -62,6 +63,15 @@ std::string nonEmptyText(const json& value, const std::string& where) {
   return result;
 }
 
+// tav-req sends only http and https; any other URL would be a failed transfer in every run.
+std::string httpUrl(const json& value, const std::string& where) {
+  std::string result = nonEmptyText(value, where);
+  if (!tav_req::isHttpUrl(result)) {
+    fail(where, fmt::format("\"{}\" is not an http:// or https:// URL", result));
+  }
+  return result;
+}
+
 // The label text as every program reads it; the texts are kept as written.
 std::string label(const json& value, const std::string& where) {
   std::string result = text(value, where);
@@ -102,6 +112,8 @@ UserSpec readUser(const json& value, const std::string& where) {
   user.name = nonEmptyText(value["name"], child(where, "name"));
   // The name goes into the child log's path in tav-req.
   if (user.name.find('/') != std::string::npos) fail(child(where, "name"), "holds a '/'");
+  // getpwnam and file names stop at a NUL: two names that differ after one would be one user.
+  if (user.name.find('\0') != std::string::npos) fail(child(where, "name"), "holds a NUL byte");
   if (value.contains("password")) user.password = text(value["password"], child(where, "password"));
   if (!value.contains("labels")) fail(where, "has no \"labels\"");
   const std::string labelsAt = child(where, "labels");
@@ -173,7 +185,7 @@ ObjectSpec readObject(const json& value, const std::string& where,
       if (!object.urls.contains(auth)) fail(pathsAt, fmt::format("has no path for {}", auth));
     }
   } else {
-    const std::string url = value.contains("url") ? nonEmptyText(value["url"], child(where, "url"))
+    const std::string url = value.contains("url") ? httpUrl(value["url"], child(where, "url"))
                                                   : fromPath(value["path"], child(where, "path"));
     for (const std::string& auth : authTypes) object.urls[auth] = url;
   }
@@ -217,7 +229,7 @@ Description readDescription(const json& document) {
   onlyKeys(document, "", {"base_url", "auth_types", "users", "objects", "report"});
   Description description;
   std::optional<std::string> baseUrl;
-  if (document.contains("base_url")) baseUrl = nonEmptyText(document["base_url"], "base_url");
+  if (document.contains("base_url")) baseUrl = httpUrl(document["base_url"], "base_url");
   if (document.contains("auth_types")) {
     const json& types = nonEmptyArray(document["auth_types"], "auth_types");
     for (std::size_t i = 0; i < types.size(); ++i) {

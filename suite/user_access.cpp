@@ -1,6 +1,7 @@
 #include "suite/user_access.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
@@ -53,32 +54,37 @@ char answer(char question, const std::string& name, uid_t uid, gid_t gid, const 
   return WEXITSTATUS(status) == 0 ? kAllowed : kRefused;
 }
 
-// The helper's loop: questions "Q UID GID\0NAME\0PATH\0" in, one answer byte out, until the
-// checker closes its end.
+// The helper's loop: questions "Q UID GID NAMELEN PATHLEN\n" followed by exactly that many
+// bytes of name and path in, one answer byte out, until the checker closes its end. The
+// lengths frame the texts, so no byte in a name or path can shift a later question.
 [[noreturn]] void serve(int in, int out) {
   FILE* questions = fdopen(in, "r");
   if (questions == nullptr) _exit(1);
-  char* field = nullptr;
-  std::size_t size = 0;
-  const auto next = [&]() -> std::optional<std::string> {
-    const ssize_t n = getdelim(&field, &size, '\0', questions);
-    if (n <= 0) return std::nullopt;
-    return std::string(field, static_cast<std::size_t>(n - 1));
+  char* head = nullptr;
+  std::size_t headSize = 0;
+  const auto text = [&](std::size_t length) -> std::optional<std::string> {
+    std::string value(length, '\0');
+    if (length > 0 && std::fread(value.data(), 1, length, questions) != length) return std::nullopt;
+    return value;
   };
-  while (true) {
-    const auto head = next();
-    const auto name = next();
-    const auto path = next();
-    if (!head || !name || !path) _exit(0);
+  while (getline(&head, &headSize, questions) > 0) {
     char question = 0;
     unsigned long uid = 0;
     unsigned long gid = 0;
-    const bool parsed = std::sscanf(head->c_str(), "%c %lu %lu", &question, &uid, &gid) == 3;
+    std::size_t nameLength = 0;
+    std::size_t pathLength = 0;
+    if (std::sscanf(head, "%c %lu %lu %zu %zu", &question, &uid, &gid, &nameLength, &pathLength) !=
+        5) {
+      _exit(1);
+    }
+    const auto name = text(nameLength);
+    const auto path = name ? text(pathLength) : std::nullopt;
+    if (!path) _exit(1);
     const char reply =
-        parsed ? answer(question, *name, static_cast<uid_t>(uid), static_cast<gid_t>(gid), *path)
-               : kUnknown;
+        answer(question, *name, static_cast<uid_t>(uid), static_cast<gid_t>(gid), *path);
     if (!writeAll(out, std::string(1, reply))) _exit(1);
   }
+  _exit(0);
 }
 
 }  // namespace
@@ -96,6 +102,12 @@ std::optional<TaskUserId> findUser(const std::string& name) {
 
 AccessProbe::AccessProbe() {
   if (geteuid() != 0) return;
+  // An ignored SIGCHLD, inherited by the helper, would have the kernel reap its children before
+  // their answers are read.
+  struct sigaction defaultAction {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigemptyset(&defaultAction.sa_mask);
+  sigaction(SIGCHLD, &defaultAction, nullptr);
   int questions[2];
   int answers[2];
   if (pipe2(questions, O_CLOEXEC) != 0) return;
@@ -135,12 +147,9 @@ std::optional<bool> AccessProbe::ask(char question, const TaskUserId& user,
                                      const std::string& path) {
   if (pid_ == -1) return std::nullopt;
   std::string message =
-      std::string(1, question) + " " + std::to_string(user.uid) + " " + std::to_string(user.gid);
-  message += '\0';
+      fmt::format("{} {} {} {} {}\n", question, user.uid, user.gid, user.name.size(), path.size());
   message += user.name;
-  message += '\0';
   message += path;
-  message += '\0';
   // A helper that is gone must not end the checker with SIGPIPE.
   struct sigaction ignore {};
   struct sigaction previous {};

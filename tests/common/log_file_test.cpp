@@ -6,7 +6,11 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <regex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "common/log_file.h"
 #include "tests/support/test_support.h"
@@ -131,4 +135,40 @@ TEST_F(LogFileTest, MainLogThatCannotBeCreatedIsReported) {
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.rfind("Error: ", 0), 0u) << err;
   EXPECT_NE(err.find((dir / "main.log").string()), std::string::npos) << err;
+}
+
+// A run's log folder is often writable by everyone: a link, a FIFO or another user's file
+// planted at a log's name is refused with the reason, and nothing is written through it.
+TEST_F(LogFileTest, WhatIsPlantedAtALogsNameIsRefusedAndLeftAlone) {
+  const std::string logDir = dir.path().string();
+  const fs::path victim = dir / "victim";
+  tav_test::writeFile(victim, "keep");
+  fs::create_symlink(victim, dir / "main.log");
+  ASSERT_EQ(mkfifo((dir / "fifo.log").c_str(), 0666), 0);
+  const std::string child = tav::childLogPath(logDir, getpid(), "a", 1, 1);
+  fs::create_symlink(victim, child);
+  std::vector<std::pair<std::function<bool()>, std::string>> cases = {
+      {[&] { return tav::createMainLog(logDir, "main.log", "m", spdlog::level::info); },
+       "Error: cannot log to " + logDir + "/main.log: it is a symbolic link\n"},
+      {[&] { return tav::createMainLog(logDir, "fifo.log", "f", spdlog::level::info); },
+       "Error: cannot log to " + logDir + "/fifo.log: it is not a regular file\n"},
+      {[&] { return tav::openChildLog(logDir, spdlog::level::info, "a", 1, 1); },
+       "Error: failed to create the child log: cannot log to " + child +
+           ": it is a symbolic link\n"}};
+  if (tav_test::isRoot()) {
+    tav_test::writeFile(dir / "other.log", "nobody's");
+    ASSERT_EQ(chown((dir / "other.log").c_str(), 65534, 65534), 0);
+    cases.push_back(
+        {[&] { return tav::createMainLog(logDir, "other.log", "o", spdlog::level::info); },
+         "Error: cannot log to " + logDir + "/other.log: it belongs to uid 65534\n"});
+  }
+  for (const auto& [open, message] : cases) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(open());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+  }
+  EXPECT_EQ(tav_test::readFile(victim), "keep");
+  if (tav_test::isRoot()) {
+    EXPECT_EQ(tav_test::readFile(dir / "other.log"), "nobody's");
+  }
 }

@@ -1,6 +1,7 @@
 // The built tav-req, as root, interrupted while a server never answers: a signal to the runner
-// ends the run at once with what was finished merged, a second one ends a wind-down that a
-// child holds up, a killed child is named in main.log, and no child outlives a runner that is
+// ends the run at once with what was finished merged, main.log says so at once even while the
+// run winds down, a second signal ends a wind-down that a child holds up, a killed child is
+// named in main.log, and no child outlives a runner that is
 // killed outright.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -136,6 +137,29 @@ TEST_F(InterruptionTest, ASecondSignalEndsTheWindDownAtOnce) {
   EXPECT_EQ(std::ranges::count(main, "error child [" + pid + "] was killed by signal 9 (Killed)"),
             1);
   EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "other", "code": 200, "body": "ok"}])"));
+  expectNoChildLeft();
+}
+
+// A stopped child cannot act on the signal passed on to it, so the runner waits out the grace
+// period; main.log says why meanwhile instead of when the runner ends.
+TEST_F(InterruptionTest, MainLogShowsTheInterruptionWhileTheRunWindsDown) {
+  SKIP_UNLESS_ROOT();
+  ASSERT_NO_FATAL_FAILURE(startHangingRun());
+  ASSERT_EQ(kill(hung, SIGSTOP), 0);
+  ASSERT_EQ(kill(req->pid(), SIGTERM), 0);
+  const std::string interrupted =
+      "error run interrupted by signal 15 (Terminated); passing it on to the children still "
+      "running";
+  EXPECT_TRUE(waitUntil([&] { return std::ranges::count(run.mainLog(), interrupted) == 1; }, 3));
+  const auto during = procStatus(req->pid());
+  EXPECT_TRUE(during && during->state != 'Z') << "the runner ended before the grace period did";
+
+  const auto result = req->wait();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(std::ranges::count(run.mainLog(),
+                               "error children still running 5 s after the interruption: "
+                               "killing them"),
+            1);
   expectNoChildLeft();
 }
 

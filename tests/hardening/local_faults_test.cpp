@@ -1,14 +1,15 @@
 // The built programs, as root, when the machine lets them down: an output folder one task's
 // user cannot write, a log folder on a read-only file system or without room for one more file,
-// a file system that fills up in the middle of a write, and every failure the platform
-// stand-ins can inject. Each run ends with its message and status, and nothing that was not
-// written is reported as saved or merged.
+// a file system that fills up in the middle of a write, a fork that fails, and every failure
+// the platform stand-ins can inject. Each run ends with its message and status, and nothing that
+// was not written is reported as saved or merged.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -164,24 +165,41 @@ TEST_F(LocalFaultTest, AFullFileSystemFailsTheWriteThatMeetsItAndNothingIsMerged
             (Lines{fmt::format("error child [{}] was failed", childPidOf("nobody")),
                    fmt::format("error child [{}] exited with status 1", childPidOf("nobody")),
                    "error failed to save file " + mergedFile + ": could not write file."}));
-  // What did reach the disk is a cut-off file, which no reader takes for a result.
+  // What did reach the disk is a cut-off file, which no reader takes for a result; the merge
+  // leaves neither a responses.json nor its temporary file.
   EXPECT_FALSE(json::accept(tav_test::readFile(taskFile)));
-  EXPECT_EQ(tav_test::readFile(mergedFile), "");
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(outDir)) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"responses_nobody_0_0.json"});
 }
 
-TEST_F(LocalFaultTest, AMergeThatMeetsAFullDeviceIsNotReportedAsSaved) {
+// Root is exempt from RLIMIT_NPROC, so a preloaded fork plays the process limit: its second
+// call, the second task's child, fails with EAGAIN.
+TEST_F(LocalFaultTest, AForkThatFailsNamesItsTaskAndReasonAndTheRunGoesOn) {
   SKIP_UNLESS_ROOT();
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this machine";
-  fs::create_symlink("/dev/full", run.outDir / "responses.json");
-  const auto result = run.runReq({task("nobody", "0:0", {request("n1", server.url("/ok"))})});
-  EXPECT_EQ(result.status, 1);
+  run.writeTasks({task("nobody", "0:0", {request("n1", server.url("/ok?n1"))}),
+                  task("daemon", "1:1f", {request("d1", server.url("/ok?d1"))}),
+                  task("bin", "0:0", {request("b1", server.url("/ok?b1"))})});
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const auto result = tav_test::runProgram(
+      run.reqArgs(),
+      {{"LD_PRELOAD", TAV_FORK_FAILURE_PATH},
+       {"TAV_TEST_FAIL_FORK", "2"},
+       // The sanitizer runtime would otherwise insist on being loaded first.
+       {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0"}});
+  EXPECT_EQ(result.status, 1) << result.err;
   EXPECT_EQ(run.mainLog(),
-            (Lines{fmt::format("info child [{}] was successfully completed", childPidOf("nobody")),
-                   "error failed to save file " + run.out("responses.json") +
-                       ": could not write file."}));
-  // The task's own file is intact.
-  EXPECT_EQ(json::parse(tav_test::readFile(run.outDir / "responses_nobody_0_0.json")),
-            json::parse(R"({"tasks": [{"uuid": "n1", "code": 200, "body": "ok"}]})"));
+            (Lines{"error Failed to start the child of user daemon with label 1:1f: fork: "
+                   "Resource temporarily unavailable",
+                   fmt::format("info child [{}] was successfully completed", childPidOf("nobody")),
+                   "error child [-1] was failed",
+                   fmt::format("info child [{}] was successfully completed", childPidOf("bin")),
+                   "info saved result to " + run.out("responses.json")}));
+  EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "n1", "code": 200, "body": "ok"},
+                                          {"uuid": "b1", "code": 200, "body": "ok"}])"));
+  EXPECT_EQ(serverLog().find("d1"), std::string::npos);
 }
 
 // A file larger than memory (sparse here, 4 TiB) cannot be read; both programs end with

@@ -3,6 +3,8 @@
 #include "req/responses_file.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -35,6 +37,12 @@ TEST(ResponsesFileNames, DecimalLabelAndASuffixForEveryRepeat) {
 class ResponsesFileTest : public ::testing::Test {
  protected:
   std::string path(const std::string& name) const { return (dir / name).string(); }
+  // The files as written by this test's own user, whom the merge takes as their task user.
+  static std::vector<TaskFile> own(const std::vector<std::string>& names) {
+    std::vector<TaskFile> files;
+    for (const std::string& name : names) files.push_back({name, getpwuid(geteuid())->pw_name});
+    return files;
+  }
 
   tav_test::TempDir dir;
   LogCapture log;
@@ -99,7 +107,8 @@ TEST_F(ResponsesFileTest, MergeJoinsExactlyTheGivenFilesInOrderAndReplacesAnOldR
   writeFile(dir / "old_responses.json", "[1, 2]");
   writeFile(dir / "responses.json", "[\"stale\"]");
 
-  ASSERT_TRUE(mergeResponses(dir.path(), {"responses_b_0_0.json", "responses_a_0_0.json"}));
+  ASSERT_TRUE(
+      mergeResponses(dir.path(), own({"responses_b_0_0.json", "responses_a_0_0.json"})).written);
   const auto merged = nlohmann::json::parse(readFile(dir / "responses.json"));
   ASSERT_TRUE(merged.is_array());
   std::vector<std::string> uuids;
@@ -113,9 +122,10 @@ TEST_F(ResponsesFileTest, MergeJoinsExactlyTheGivenFilesInOrderAndReplacesAnOldR
 TEST_F(ResponsesFileTest, MergeOfNoEntriesWritesNull) {
   writeFile(dir / "responses_a_0_0.json", R"({"tasks": []})");
   writeFile(dir / "responses_b_0_0.json", R"({"tasks": null})");
-  ASSERT_TRUE(mergeResponses(dir.path(), {"responses_a_0_0.json", "responses_b_0_0.json"}));
+  ASSERT_TRUE(
+      mergeResponses(dir.path(), own({"responses_a_0_0.json", "responses_b_0_0.json"})).written);
   EXPECT_EQ(readFile(dir / "responses.json"), "null");
-  ASSERT_TRUE(mergeResponses(dir.path(), {}));
+  ASSERT_TRUE(mergeResponses(dir.path(), {}).written);
   EXPECT_EQ(readFile(dir / "responses.json"), "null");
 }
 
@@ -137,7 +147,8 @@ TEST_F(ResponsesFileTest, MergeStopsAtAnUnusableFileAndWritesNothing) {
     SCOPED_TRACE(content);
     writeFile(dir / "responses_bad_0_0.json", content);
     const std::size_t before = log.records().size();
-    EXPECT_FALSE(mergeResponses(dir.path(), {"responses_a_0_0.json", "responses_bad_0_0.json"}));
+    EXPECT_FALSE(mergeResponses(dir.path(), own({"responses_a_0_0.json", "responses_bad_0_0.json"}))
+                     .written);
     ASSERT_EQ(log.records().size(), before + 1);
     EXPECT_EQ(log.records().back(), (LogRecord{"critical", message}));
     EXPECT_EQ(readFile(dir / "responses.json"), "old");

@@ -244,6 +244,14 @@ TEST_F(RunnerTest, AnUnusableTasksFileStartsNoChild) {
       {"{}",
        Lines{"critical Failed to parse data: [json.exception.type_error.302] type must be array, "
              "but is object; exception id 302"}},
+      // getpwnam and the file names stop at the NUL: both would run as daemon into one file.
+      {json::array({task(std::string("daemon\0a", 8), "0:0", {request("a", server.url("/ok"))}),
+                    task(std::string("daemon\0b", 8), "0:0", {request("b", server.url("/ok"))})})
+           .dump(),
+       Lines{"critical Failed to parse data: invalid user name \"daemon\\u0000a\": it holds a NUL "
+             "byte"}},
+      {json::array({task("", "0:0", {})}).dump(),
+       Lines{"critical Failed to parse data: invalid user name \"\": it is empty"}},
   };
   for (const auto& [tasks, expected] : cases) {
     SCOPED_TRACE(tasks);
@@ -253,6 +261,57 @@ TEST_F(RunnerTest, AnUnusableTasksFileStartsNoChild) {
     EXPECT_EQ(childLogs(logDir).size(), 0u);
     EXPECT_TRUE(fs::is_empty(outDir));
   }
+  EXPECT_EQ(readFile(dir / "server.log"), "");
+}
+
+// Some supervisors and shells start programs with SIGCHLD ignored; the kernel would then reap
+// children that end before the runner waits for them, and their answers would be lost.
+TEST_F(RunnerTest, ARunStartedWithSigchldIgnoredMergesEveryAnswer) {
+  SKIP_UNLESS_ROOT();
+  constexpr int kTasks = 150;
+  std::vector<json> tasks;
+  std::vector<std::string> expected;
+  for (int t = 0; t < kTasks; ++t) {
+    const std::string uuid = fmt::format("t{}", t);
+    const char* const users[] = {"nobody", "daemon", "bin"};
+    tasks.push_back(task(users[t % 3], fmt::format("{}:{:x}", t % 4, t % 16),
+                         {request(uuid, server.url("/ok?" + uuid))}));
+    expected.push_back(uuid);
+  }
+  writeTasks(tasks);
+  const auto result = runProgramIgnoringSigchld(reqArgs());
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<std::string> uuids;
+  for (const auto& entry : merged()) uuids.push_back(entry["uuid"]);
+  EXPECT_EQ(uuids, expected);
+  const Lines main = mainLog();
+  EXPECT_EQ(startingWith(main, "info child [").size(), static_cast<std::size_t>(kTasks));
+  EXPECT_EQ(startingWith(main, "error ").size(), 0u) << ::testing::PrintToString(main);
+}
+
+// Only http and https are sent: another scheme is a failed transfer, and nothing is read or
+// connected to for it, even where the task user could read the file.
+TEST_F(RunnerTest, AUrlOfAnotherSchemeIsAFailedTransferAndNothingIsReadForIt) {
+  SKIP_UNLESS_ROOT();
+  const fs::path file = dir / "readable.txt";
+  tav_test::writeFile(file, "not an answer of the server");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::vector<json> tasks = {
+      task("nobody", "0:0",
+           {request("f1", "file://" + file.string()), request("f2", "FILE://" + file.string()),
+            request("g1", fmt::format("gopher://127.0.0.1:{}/x", server.port())),
+            request("n1", server.url("/ok"))})};
+  const auto result = runReq(tasks);
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(merged(), json::parse(R"([
+    {"uuid": "", "code": 0, "body": ""},
+    {"uuid": "", "code": 0, "body": ""},
+    {"uuid": "", "code": 0, "body": ""},
+    {"uuid": "n1", "code": 200, "body": "ok"}])"));
+  const Lines child = messages(childLogsInTaskOrder().at(0));
+  EXPECT_EQ(startingWith(child, "error "), Lines(3, "error Unsupported protocol"));
+  // The server saw the http request only.
+  EXPECT_EQ(tav_test::readLines(dir / "server.log"), (Lines{"start /ok", "end /ok"}));
 }
 
 TEST_F(RunnerTest, ARequestThatRunsOutOfTimeIsAFailedTransferAndTheNextIsSent) {

@@ -127,6 +127,15 @@ TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
        1},
       {[](Suite& s) { s.tasks[0]["user"]["name"] = "tav-no-such-user"; },
        "error: " + t + "tasks[0]: user \"tav-no-such-user\" does not exist on this machine", 1},
+      {[](Suite& s) { s.tasks[0]["requests"][1]["uri"] = "file:///etc/passwd"; },
+       "error: " + t +
+           "tasks[0].requests[1]: uri \"file:///etc/passwd\" is not an http:// or https:// URL",
+       1},
+      {[](Suite& s) { s.tasks[1]["user"]["name"] = std::string("daemon\0x", 8); },
+       "error: " + t +
+           "tav-req cannot load it: Failed to parse data: invalid user name \"daemon\\u0000x\": "
+           "it holds a NUL byte",
+       1},
       {[](Suite& s) { s.tasks[2]["user"]["mac_label"] = "zz"; },
        "error: " + t + "tav-req cannot load it: Failed to parse data: invalid mac_label \"zz\"", 1},
       {[](Suite& s) { s.metadata[1].erase("object_label"); },
@@ -179,19 +188,36 @@ TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
   fs::permissions(dir / "out", fs::perms::owner_all | fs::perms::group_read |
                                    fs::perms::group_exec | fs::perms::others_read |
                                    fs::perms::others_exec);
+  const std::string t = (dir / "tasks.json").string();
+  const std::vector<std::string> expected = {
+      "error: " + t + ": tasks[1]: user \"daemon\" cannot read its KRB5CCNAME file cache " +
+          (dir / "cc_daemon").string() + "; make the user its owner (chown)",
+      "error: " + (dir / "out").string() +
+          ": user \"nobody\" of tasks[0] cannot write into it, and tav-req's child writes its "
+          "responses there as that user; chmod 1777 it (the sticky bit keeps one user from "
+          "replacing another's files) or pick another folder",
+      "error: " + (dir / "out").string() + ": user \"daemon\" of tasks[1] cannot write into it"};
   const auto result = check(clean);
   EXPECT_EQ(result.status, 1);
-  const std::string t = (dir / "tasks.json").string();
-  for (const std::string& line :
-       {"error: " + t + ": tasks[1]: user \"daemon\" cannot read its KRB5CCNAME file cache " +
-            (dir / "cc_daemon").string(),
-        "error: " + (dir / "out").string() + ": user \"nobody\" of tasks[0] cannot write into it",
-        "error: " + (dir / "out").string() +
-            ": user \"daemon\" of tasks[1] cannot write into it"}) {
+  for (const std::string& line : expected) {
     EXPECT_NE(result.out.find(line), std::string::npos) << line << "\n" << result.out;
   }
   // The log folder is written by root: no finding about it.
   EXPECT_EQ(result.out.find(dir.path().string() + ": the log"), std::string::npos) << result.out;
+
+  // The same answers with SIGCHLD ignored from the start, and with a NUL in a path asked about
+  // first: the helper's children are still waited for, and no later question shifts.
+  Suite hostile = clean;
+  const std::string cache = fmt::format("FILE:{}/cc_nobody", dir.path().string());
+  for (json& task : hostile.tasks) {
+    if (task["user"]["name"] == "nobody") task["env"]["KRB5CCNAME"] = cache + std::string("\0x", 2);
+  }
+  writeJson(dir / "tasks.json", hostile.tasks);
+  const auto ignoring = tav_test::runProgramIgnoringSigchld(
+      {TAV_SUITE_PATH, "check", "-t", t, "-m", (dir / "metadata.json").string(), "-c",
+       (dir / "config.json").string(), "-o", (dir / "out").string(), "-d", dir.path().string()});
+  EXPECT_EQ(ignoring.status, 1);
+  EXPECT_EQ(ignoring.out, result.out);
 }
 
 }  // namespace

@@ -118,6 +118,11 @@ TEST(SuiteGen, UnusableDescriptionNamesThePathAndWritesNothing) {
        "also that of users[0].labels[0] with objects[0] by basic"},
       {"/report/body_template", "{obj_mac_cat:{subj_mac_cat}}",
        "report: tav-rep would reject it: Failed to parse config: body_template"},
+      {"/users/0/name", std::string("nobody\0x", 8), "users[0].name: holds a NUL byte"},
+      {"/objects/2/url", "file:///etc/passwd",
+       "objects[2].url: \"file:///etc/passwd\" is not an http:// or https:// URL"},
+      {"/base_url", "ftp://127.0.0.1/",
+       "base_url: \"ftp://127.0.0.1/\" is not an http:// or https:// URL"},
   };
   for (const Case& c : cases) {
     json description = labDescription();

@@ -161,4 +161,30 @@ RunResult runProgram(const std::vector<std::string>& argv,
   return BackgroundProgram(argv, extraEnv).wait();
 }
 
+RunResult runProgramIgnoringSigchld(const std::vector<std::string>& argv,
+                                    const std::map<std::string, std::string>& extraEnv) {
+  if (argv.empty()) throw std::invalid_argument("runProgramIgnoringSigchld needs a program");
+  Fd out = temporaryFile();
+  Fd err = temporaryFile();
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = environmentWith(extraEnv);
+  std::vector<char*> argPointers = pointers(args);
+  std::vector<char*> envPointers = pointers(env);
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
+  if (pid == 0) {
+    // An ignored disposition survives execve; only the calls between fork and exec run here.
+    signal(SIGCHLD, SIG_IGN);
+    const int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0 || dup2(out.get(), 1) < 0 || dup2(err.get(), 2) < 0) _exit(127);
+    execve(argPointers[0], argPointers.data(), envPointers.data());
+    _exit(127);
+  }
+  RunResult result;
+  result.status = waitForChild(pid);
+  result.out = readWhole(out.get());
+  result.err = readWhole(err.get());
+  return result;
+}
+
 }  // namespace tav_test

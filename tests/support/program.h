@@ -88,4 +88,9 @@ class BackgroundProgram {
 RunResult runProgram(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& extraEnv = {});
 
+// runProgram, with SIGCHLD ignored in the program from its start, as some supervisors and shells
+// leave it (posix_spawn can only reset a signal to its default, so this one forks and execs).
+RunResult runProgramIgnoringSigchld(const std::vector<std::string>& argv,
+                                    const std::map<std::string, std::string>& extraEnv = {});
+
 }  // namespace tav_test
