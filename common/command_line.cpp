@@ -59,15 +59,6 @@ bool CountConstraint::check(const std::string& value) const {
   return number >= min_ && number <= max_;
 }
 
-void UsageOutput::failure(TCLAP::CmdLineInterface& parser, TCLAP::ArgException& error) {
-  try {
-    TCLAP::StdOutput::failure(parser, error);
-  } catch (const TCLAP::ExitException&) {
-    // The library's report is printed; only its status is not this program's.
-  }
-  throw TCLAP::ExitException(status_);
-}
-
 void parseAs(TCLAP::CmdLine& parser, const std::string& name, int argc, char** argv) {
   std::vector<std::string> args = {name};
   if (argc > 1) args.insert(args.end(), argv + 1, argv + argc);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/usage_output.h"
 #include "common/version.h"
 
 namespace tav {
@@ -60,16 +61,6 @@ class CountConstraint : public TCLAP::Constraint<std::string> {
  private:
   unsigned min_;
   unsigned max_;
-};
-
-// TCLAP's standard output, except that a bad command line ends the process with `status`.
-class UsageOutput : public TCLAP::StdOutput {
- public:
-  explicit UsageOutput(int status) : status_(status) {}
-  void failure(TCLAP::CmdLineInterface& parser, TCLAP::ArgException& error) override;
-
- private:
-  int status_;
 };
 
 // Parses the arguments after argv[0] as the program `name`, so the usage and the version line

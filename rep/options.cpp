@@ -4,8 +4,10 @@ namespace tav_rep {
 
 Options readCommandLine(int argc, char** argv) {
   Options options;
+  tav::UsageOutput output(1);
   TCLAP::CmdLine parser("Checks each answer against what the labels predict; writes report.json",
                         ' ', tav::kVersion, true);
+  parser.setOutput(&output);
   try {
     const auto levelName = spdlog::level::to_string_view(options.logLevel);
     const std::string defaultLevel(levelName.data(), levelName.size());

@@ -27,9 +27,10 @@ class SecondsConstraint : public TCLAP::Constraint<std::string> {
 
 Options readCommandLine(int argc, char** argv) {
   Options options;
-  TCLAP::CmdLine parser(
-      "Runs each task's HTTP requests as its user and label and saves the answers", ' ',
-      tav::kVersion, true);
+  tav::UsageOutput output(1);
+  TCLAP::CmdLine parser("Runs each task's requests as its user and label; saves the answers", ' ',
+                        tav::kVersion, true);
+  parser.setOutput(&output);
   try {
     const auto levelName = spdlog::level::to_string_view(options.logLevel);
     const std::string defaultLevel(levelName.data(), levelName.size());

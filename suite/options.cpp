@@ -38,11 +38,13 @@ std::string topLevelUsage() {
 }
 
 GenOptions readGenCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Writes the suite of a description: one task per user label, one request per user label, "
       "object and auth type. Request uuids read {auth}-{user}-{label}-{object}, the label's ':' "
       "written as '_', e.g. basic-daemon-1_1-bad_3_7.",
       ' ', tav::kVersion, true);
+  parser.setOutput(&usage);
   tav::NonEmptyConstraint folderName("DIR");
   TCLAP::UnlabeledValueArg<std::string> description(
       "description", "The description (JSON) of users, objects and report", true, "", "DESCRIPTION",
@@ -55,11 +57,13 @@ GenOptions readGenCommandLine(const std::vector<std::string>& args) {
 }
 
 CheckOptions readCheckCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Checks a suite before a run and prints one line per finding, \"error: ...\" or "
       "\"warning: ...\". Checks of what a task user may read and write need root and are "
       "skipped otherwise. Exit status 1 when there is an error.",
       ' ', tav::kVersion, true);
+  parser.setOutput(&usage);
   TCLAP::ValueArg<std::string> tasks("t", "tasks", "The tasks file of tav-req", true, "", "file",
                                      parser);
   TCLAP::ValueArg<std::string> metadata("m", "metadata", "The metadata file of tav-rep", true, "",
@@ -77,12 +81,14 @@ CheckOptions readCheckCommandLine(const std::vector<std::string>& args) {
 }
 
 SplitOptions readSplitCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Splits a tasks file into N shards of whole tasks, balanced by request count: "
       "DIR/tasks-1.json ... DIR/tasks-N.json; with --metadata also DIR/metadata-1.json ... "
       "DIR/metadata-N.json, the entries of each shard's requests, so each machine can check "
       "its shard. Shards of an earlier split beyond N are removed.",
       ' ', tav::kVersion, true);
+  parser.setOutput(&usage);
   // Read as text: TCLAP reads "-1" into an unsigned as 4294967295.
   tav::CountConstraint shardCount(1, std::numeric_limits<unsigned>::max());
   tav::NonEmptyConstraint folderName("DIR");
@@ -103,10 +109,12 @@ SplitOptions readSplitCommandLine(const std::vector<std::string>& args) {
 }
 
 MergeOptions readMergeCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Joins the responses.json files of the shards of one suite into one; a uuid in two of "
       "them is an error.",
       ' ', tav::kVersion, true);
+  parser.setOutput(&usage);
   tav::NonEmptyConstraint fileName("file");
   TCLAP::ValueArg<std::string> output("o", "output", "The joined responses file to write", true, "",
                                       &fileName, parser);
