@@ -159,9 +159,8 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
   // Reported by subject label, then range, each by level, then categories.
   std::vector<std::string_view> labels;
   for (const auto& [key, counted] : outside) {
-    for (const std::string& label : {std::get<0>(key), std::get<1>(key), std::get<2>(key)}) {
-      labels.push_back(label);
-    }
+    const auto& [subject, low, high] = key;
+    labels.insert(labels.end(), {subject, low, high});
   }
   tav::sortLabelTexts(labels);
   std::unordered_map<std::string_view, std::size_t> rank;
