@@ -44,6 +44,27 @@ bool ExistingDirectoryConstraint::check(const std::string& value) const {
   return std::filesystem::is_directory(std::filesystem::status(value, error));
 }
 
+std::string NonEmptyConstraint::description() const {
+  return "Value must not be empty.";
+}
+
+std::string CountConstraint::description() const {
+  return fmt::format("Value must be a whole number from {} to {}.", min_, max_);
+}
+
+bool CountConstraint::check(const std::string& value) const {
+  if (value.empty() || value.size() > 10) return false;
+  if (value.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long long number = std::stoull(value);
+  return number >= min_ && number <= max_;
+}
+
+void parseAs(TCLAP::CmdLine& parser, const std::string& name, int argc, char** argv) {
+  std::vector<std::string> args = {name};
+  if (argc > 1) args.insert(args.end(), argv + 1, argv + argc);
+  parser.parse(args);
+}
+
 void reportArgumentError(TCLAP::CmdLine& parser, const TCLAP::ArgException& error) {
   std::cerr << "Error: " << error.error() << " for arg " << error.argId() << std::endl;
   parser.getOutput()->usage(parser);

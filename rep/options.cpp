@@ -4,7 +4,10 @@ namespace tav_rep {
 
 Options readCommandLine(int argc, char** argv) {
   Options options;
-  TCLAP::CmdLine parser("tav-rep", ' ', tav::kVersion, true);
+  tav::UsageOutput output(1);
+  TCLAP::CmdLine parser("Checks each answer against what the labels predict; writes report.json",
+                        ' ', tav::kVersion, true);
+  parser.setOutput(&output);
   try {
     const auto levelName = spdlog::level::to_string_view(options.logLevel);
     const std::string defaultLevel(levelName.data(), levelName.size());
@@ -30,7 +33,7 @@ Options readCommandLine(int argc, char** argv) {
     TCLAP::ValueArg<std::string> outputDir("o", "output-dir",
                                            "Path to the output directory to write results", true,
                                            "", &directoryConstraint, parser);
-    parser.parse(argc, argv);
+    tav::parseAs(parser, "tav-rep", argc, argv);
 
     if (logLevel.isSet()) options.logLevel = spdlog::level::from_str(logLevel.getValue());
     options.logDir = logDir.getValue();

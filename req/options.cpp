@@ -27,7 +27,10 @@ class SecondsConstraint : public TCLAP::Constraint<std::string> {
 
 Options readCommandLine(int argc, char** argv) {
   Options options;
-  TCLAP::CmdLine parser("tav-req", ' ', tav::kVersion, true);
+  tav::UsageOutput output(1);
+  TCLAP::CmdLine parser("Runs each task's requests as its user and label; saves the answers", ' ',
+                        tav::kVersion, true);
+  parser.setOutput(&output);
   try {
     const auto levelName = spdlog::level::to_string_view(options.logLevel);
     const std::string defaultLevel(levelName.data(), levelName.size());
@@ -53,7 +56,7 @@ Options readCommandLine(int argc, char** argv) {
         "Time limit of each request's whole transfer in seconds; a request that runs out of it "
         "is recorded as a failed transfer (code 0) and the next one is sent. Default: 0, no limit",
         false, "0", &secondsConstraint, parser);
-    parser.parse(argc, argv);
+    tav::parseAs(parser, "tav-req", argc, argv);
 
     if (logLevel.isSet()) options.logLevel = spdlog::level::from_str(logLevel.getValue());
     options.logDir = logDir.getValue();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -18,7 +19,9 @@
 #include <vector>
 
 #include "common/json_document.h"
+#include "common/label_order.h"
 #include "common/mac_label_text.h"
+#include "common/words.h"
 #include "rep/check_table.h"
 #include "rep/label_cache.h"
 #include "rep/report_config.h"
@@ -153,14 +156,32 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
             .value_or(true);
     outside.emplace(std::move(key), std::make_pair(within ? 0 : 1, k));
   }
+  // Reported by subject label, then range, each by level, then categories.
+  std::vector<std::string_view> labels;
   for (const auto& [key, counted] : outside) {
     const auto& [subject, low, high] = key;
-    const auto [count, first] = counted;
+    labels.insert(labels.end(), {subject, low, high});
+  }
+  tav::sortLabelTexts(labels);
+  std::unordered_map<std::string_view, std::size_t> rank;
+  for (const std::string_view label : labels) rank.try_emplace(label, rank.size());
+  std::vector<const decltype(outside)::value_type*> order;
+  for (const auto& item : outside) order.push_back(&item);
+  std::sort(order.begin(), order.end(), [&](const auto* a, const auto* b) {
+    const auto& [subjectA, lowA, highA] = a->first;
+    const auto& [subjectB, lowB, highB] = b->first;
+    return std::make_tuple(rank[subjectA], rank[lowA], rank[highA]) <
+           std::make_tuple(rank[subjectB], rank[lowB], rank[highB]);
+  });
+  for (const auto* item : order) {
+    const auto& [subject, low, high] = item->first;
+    const auto [count, first] = item->second;
     if (count == 0) continue;
     findings.warning(fmt::format(
-        "{}: subject_label \"{}\" is outside the user's range {}..{} in {} entries (first [{}] "
-        "uuid \"{}\"); tav-rep predicts each refused; widen the range unless that is intended",
-        path, subject, low, high, count, first, *entries[first].uuid));
+        "{}: subject_label \"{}\" is outside the user's range {}..{} in {} (first [{}] "
+        "uuid \"{}\"); tav-rep predicts {} refused; widen the range unless that is intended",
+        path, subject, low, high, tav::counted(count, "entry", "entries"), first,
+        *entries[first].uuid, count == 1 ? "it" : "each"));
   }
 }
 
@@ -349,9 +370,9 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
   }
   if (root.skipped > 0) {
     findings.warning(
-        fmt::format("{}: {} checks of what task users may read and write skipped: "
+        fmt::format("{}: {} of what task users may read and write skipped: "
                     "needs root",
-                    path, root.skipped));
+                    path, tav::counted(root.skipped, "check", "checks")));
   }
 }
 
@@ -428,8 +449,9 @@ Findings checkSuite(const CheckOptions& options) {
 
 int runCheck(const CheckOptions& options) {
   const Findings findings = checkSuite(options);
-  std::cerr << fmt::format("tav-suite check: {} errors, {} warnings", findings.errors,
-                           findings.warnings)
+  std::cerr << fmt::format("tav-suite check: {}, {}",
+                           tav::counted(findings.errors, "error", "errors"),
+                           tav::counted(findings.warnings, "warning", "warnings"))
             << std::endl;
   return findings.errors == 0 ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "common/json_document.h"
+#include "common/output_set.h"
 #include "rep/report_config.h"
 #include "suite/log_recorder.h"
 #include "suite/suite_files.h"
@@ -216,12 +217,12 @@ int runGen(const std::filesystem::path& descriptionPath, const std::filesystem::
   std::optional<GeneratedSuite> suite = generateSuite(*description, descriptionPath);
   if (!suite || !configLoads(suite->config, descriptionPath)) return 2;
   if (!makeFolder(outDir)) return 1;
-  // Moved in one by one: a braced list would copy the large texts.
-  std::vector<NamedText> files;
-  files.push_back({"tasks.json", std::move(suite->tasks)});
-  files.push_back({"metadata.json", std::move(suite->metadata)});
-  files.push_back({"config.json", documentText(suite->config)});
-  return writeFiles(outDir, files) ? 0 : 1;
+  tav::OutputSet files(reportFileError);
+  files.addInput(descriptionPath.string());
+  files.add((outDir / "tasks.json").string(), std::move(suite->tasks));
+  files.add((outDir / "metadata.json").string(), std::move(suite->metadata));
+  files.add((outDir / "config.json").string(), documentText(suite->config));
+  return files.commit() ? 0 : 1;
 }
 
 }  // namespace tav_suite

@@ -20,20 +20,17 @@ namespace {
 std::optional<int> runSubcommand(const std::string& command, const std::vector<std::string>& args) {
   using namespace tav_suite;
   if (command == "gen") {
-    const auto options = readGenCommandLine(args);
-    return options ? runGen(options->description, options->outDir) : 1;
+    const GenOptions options = readGenCommandLine(args);
+    return runGen(options.description, options.outDir);
   }
   if (command == "check") {
-    const auto options = readCheckCommandLine(args);
-    return options ? runCheck(*options) : 1;
+    return runCheck(readCheckCommandLine(args));
   }
   if (command == "split") {
-    const auto options = readSplitCommandLine(args);
-    return options ? runSplit(*options) : 1;
+    return runSplit(readSplitCommandLine(args));
   }
   if (command == "merge") {
-    const auto options = readMergeCommandLine(args);
-    return options ? runMerge(*options) : 1;
+    return runMerge(readMergeCommandLine(args));
   }
   return std::nullopt;
 }

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "common/json_document.h"
+#include "common/output_set.h"
 #include "suite/suite_files.h"
 
 namespace tav_suite {
@@ -59,9 +60,10 @@ int runMerge(const MergeOptions& options) {
       merged.push_back(std::move(entry));
     }
   }
-  const std::filesystem::path output(options.output);
-  const std::filesystem::path dir = output.has_parent_path() ? output.parent_path() : ".";
-  return writeFiles(dir, {{output.filename().string(), documentText(merged)}}) ? 0 : 1;
+  tav::OutputSet files(reportFileError);
+  for (const std::string& input : options.inputs) files.addInput(input);
+  files.add(options.output, documentText(merged));
+  return files.commit() ? 0 : 1;
 }
 
 }  // namespace tav_suite

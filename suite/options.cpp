@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <limits>
+
 #include "common/command_line.h"
 
 namespace tav_suite {
@@ -35,99 +37,92 @@ std::string topLevelUsage() {
       tav::kVersion);
 }
 
-std::optional<GenOptions> readGenCommandLine(const std::vector<std::string>& args) {
+GenOptions readGenCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Writes the suite of a description: one task per user label, one request per user label, "
       "object and auth type. Request uuids read {auth}-{user}-{label}-{object}, the label's ':' "
       "written as '_', e.g. basic-daemon-1_1-bad_3_7.",
       ' ', tav::kVersion, true);
-  try {
-    TCLAP::UnlabeledValueArg<std::string> description(
-        "description", "The description (JSON) of users, objects and report", true, "",
-        "DESCRIPTION", parser);
-    TCLAP::ValueArg<std::string> out("", "out", "The folder to write the suite into", true, "",
-                                     "DIR", parser);
-    std::vector<std::string> all = withName("gen", args);
-    parser.parse(all);
-    return GenOptions{description.getValue(), out.getValue()};
-  } catch (const TCLAP::ArgException& error) {
-    tav::reportArgumentError(parser, error);
-  }
-  return std::nullopt;
+  parser.setOutput(&usage);
+  tav::NonEmptyConstraint folderName("DIR");
+  TCLAP::UnlabeledValueArg<std::string> description(
+      "description", "The description (JSON) of users, objects and report", true, "", "DESCRIPTION",
+      parser);
+  TCLAP::ValueArg<std::string> out("", "out", "The folder to write the suite into", true, "",
+                                   &folderName, parser);
+  std::vector<std::string> all = withName("gen", args);
+  parser.parse(all);
+  return GenOptions{description.getValue(), out.getValue()};
 }
 
-std::optional<CheckOptions> readCheckCommandLine(const std::vector<std::string>& args) {
+CheckOptions readCheckCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Checks a suite before a run and prints one line per finding, \"error: ...\" or "
       "\"warning: ...\". Checks of what a task user may read and write need root and are "
       "skipped otherwise. Exit status 1 when there is an error.",
       ' ', tav::kVersion, true);
-  try {
-    TCLAP::ValueArg<std::string> tasks("t", "tasks", "The tasks file of tav-req", true, "", "file",
-                                       parser);
-    TCLAP::ValueArg<std::string> metadata("m", "metadata", "The metadata file of tav-rep", true, "",
-                                          "file", parser);
-    TCLAP::ValueArg<std::string> config("c", "config", "The report configuration of tav-rep", false,
-                                        "", "file", parser);
-    TCLAP::ValueArg<std::string> outputDir(
-        "o", "output-dir", "The output folder tav-req will write into", false, "", "dir", parser);
-    TCLAP::ValueArg<std::string> logDir("d", "log-dir", "The log folder tav-req will write into",
-                                        false, "", "dir", parser);
-    std::vector<std::string> all = withName("check", args);
-    parser.parse(all);
-    return CheckOptions{tasks.getValue(), metadata.getValue(), config.getValue(),
-                        outputDir.getValue(), logDir.getValue()};
-  } catch (const TCLAP::ArgException& error) {
-    tav::reportArgumentError(parser, error);
-  }
-  return std::nullopt;
+  parser.setOutput(&usage);
+  TCLAP::ValueArg<std::string> tasks("t", "tasks", "The tasks file of tav-req", true, "", "file",
+                                     parser);
+  TCLAP::ValueArg<std::string> metadata("m", "metadata", "The metadata file of tav-rep", true, "",
+                                        "file", parser);
+  TCLAP::ValueArg<std::string> config("c", "config", "The report configuration of tav-rep", false,
+                                      "", "file", parser);
+  TCLAP::ValueArg<std::string> outputDir(
+      "o", "output-dir", "The output folder tav-req will write into", false, "", "dir", parser);
+  TCLAP::ValueArg<std::string> logDir("d", "log-dir", "The log folder tav-req will write into",
+                                      false, "", "dir", parser);
+  std::vector<std::string> all = withName("check", args);
+  parser.parse(all);
+  return CheckOptions{tasks.getValue(), metadata.getValue(), config.getValue(),
+                      outputDir.getValue(), logDir.getValue()};
 }
 
-std::optional<SplitOptions> readSplitCommandLine(const std::vector<std::string>& args) {
+SplitOptions readSplitCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Splits a tasks file into N shards of whole tasks, balanced by request count: "
       "DIR/tasks-1.json ... DIR/tasks-N.json; with --metadata also DIR/metadata-1.json ... "
       "DIR/metadata-N.json, the entries of each shard's requests, so each machine can check "
-      "its shard.",
+      "its shard. Shards of an earlier split beyond N are removed.",
       ' ', tav::kVersion, true);
-  try {
-    TCLAP::ValueArg<std::string> tasks("t", "tasks", "The tasks file to split", true, "", "file",
-                                       parser);
-    TCLAP::ValueArg<std::string> metadata("m", "metadata", "The suite's metadata file to split",
-                                          false, "", "file", parser);
-    TCLAP::ValueArg<unsigned> shards("n", "shards", "The number of shards, at least 1", true, 0,
-                                     "N", parser);
-    TCLAP::ValueArg<std::string> out("", "out", "The folder to write the shards into", true, "",
-                                     "DIR", parser);
-    std::vector<std::string> all = withName("split", args);
-    parser.parse(all);
-    if (shards.getValue() == 0) {
-      throw TCLAP::CmdLineParseException("must be at least 1", shards.toString());
-    }
-    return SplitOptions{tasks.getValue(), metadata.getValue(), shards.getValue(), out.getValue()};
-  } catch (const TCLAP::ArgException& error) {
-    tav::reportArgumentError(parser, error);
-  }
-  return std::nullopt;
+  parser.setOutput(&usage);
+  // Read as text: TCLAP reads "-1" into an unsigned as 4294967295.
+  tav::CountConstraint shardCount(1, std::numeric_limits<unsigned>::max());
+  tav::NonEmptyConstraint folderName("DIR");
+  TCLAP::ValueArg<std::string> tasks("t", "tasks", "The tasks file to split", true, "", "file",
+                                     parser);
+  TCLAP::ValueArg<std::string> metadata("m", "metadata", "The suite's metadata file to split",
+                                        false, "", "file", parser);
+  TCLAP::ValueArg<std::string> shards("n", "shards",
+                                      "The number of shards, at least 1 and at most the number "
+                                      "of tasks",
+                                      true, "", &shardCount, parser);
+  TCLAP::ValueArg<std::string> out("", "out", "The folder to write the shards into", true, "",
+                                   &folderName, parser);
+  std::vector<std::string> all = withName("split", args);
+  parser.parse(all);
+  return SplitOptions{tasks.getValue(), metadata.getValue(),
+                      static_cast<unsigned>(std::stoul(shards.getValue())), out.getValue()};
 }
 
-std::optional<MergeOptions> readMergeCommandLine(const std::vector<std::string>& args) {
+MergeOptions readMergeCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Joins the responses.json files of the shards of one suite into one; a uuid in two of "
       "them is an error.",
       ' ', tav::kVersion, true);
-  try {
-    TCLAP::ValueArg<std::string> output("o", "output", "The joined responses file to write", true,
-                                        "", "file", parser);
-    TCLAP::UnlabeledMultiArg<std::string> inputs("responses", "The responses files of the shards",
-                                                 true, "RESPONSES", parser);
-    std::vector<std::string> all = withName("merge", args);
-    parser.parse(all);
-    return MergeOptions{output.getValue(), inputs.getValue()};
-  } catch (const TCLAP::ArgException& error) {
-    tav::reportArgumentError(parser, error);
-  }
-  return std::nullopt;
+  parser.setOutput(&usage);
+  tav::NonEmptyConstraint fileName("file");
+  TCLAP::ValueArg<std::string> output("o", "output", "The joined responses file to write", true, "",
+                                      &fileName, parser);
+  TCLAP::UnlabeledMultiArg<std::string> inputs("responses", "The responses files of the shards",
+                                               true, "RESPONSES", parser);
+  std::vector<std::string> all = withName("merge", args);
+  parser.parse(all);
+  return MergeOptions{output.getValue(), inputs.getValue()};
 }
 
 }  // namespace tav_suite

@@ -2,7 +2,6 @@
 // own options, parsed by TCLAP as if it were a program named "tav-suite SUBCOMMAND".
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,11 +35,12 @@ struct MergeOptions {
 // The top-level usage: the subcommands and what each does.
 std::string topLevelUsage();
 
-// Each parser prints the usage on a bad command line and returns no value; after --help or
-// --version TCLAP ends the process with status 0. `args` excludes the program and subcommand.
-std::optional<GenOptions> readGenCommandLine(const std::vector<std::string>& args);
-std::optional<CheckOptions> readCheckCommandLine(const std::vector<std::string>& args);
-std::optional<SplitOptions> readSplitCommandLine(const std::vector<std::string>& args);
-std::optional<MergeOptions> readMergeCommandLine(const std::vector<std::string>& args);
+// Each parser returns the options; TCLAP itself ends the process, with status 1 after
+// reporting a bad command line and 0 after --help or --version. `args` excludes the program
+// and subcommand.
+GenOptions readGenCommandLine(const std::vector<std::string>& args);
+CheckOptions readCheckCommandLine(const std::vector<std::string>& args);
+SplitOptions readSplitCommandLine(const std::vector<std::string>& args);
+MergeOptions readMergeCommandLine(const std::vector<std::string>& args);
 
 }  // namespace tav_suite

@@ -3,11 +3,16 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <numeric>
+#include <string_view>
+#include <system_error>
 #include <unordered_map>
 
 #include "common/json_document.h"
+#include "common/output_set.h"
+#include "common/words.h"
 #include "rep/check_table.h"
 #include "req/task.h"
 #include "suite/log_recorder.h"
@@ -50,6 +55,29 @@ std::vector<json> metadataShards(json& metadata, const std::vector<tav_req::Task
   return result;
 }
 
+// The shards of an earlier split into the folder beyond the new count: "tasks-K.json" and
+// "metadata-K.json" with K > shards, written as split writes K. Left, they would pass for part
+// of the new split.
+std::vector<std::filesystem::path> earlierShards(const std::filesystem::path& dir,
+                                                 std::size_t shards) {
+  std::vector<std::filesystem::path> found;
+  std::error_code error;
+  for (std::filesystem::directory_iterator item(dir, error), end; !error && item != end;
+       item.increment(error)) {
+    const std::string name = item->path().filename().string();
+    for (const std::string_view prefix : {"tasks-", "metadata-"}) {
+      if (!name.starts_with(prefix) || !name.ends_with(".json")) continue;
+      const std::string number = name.substr(prefix.size(), name.size() - prefix.size() - 5);
+      const bool plain = !number.empty() && number[0] != '0' &&
+                         number.find_first_not_of("0123456789") == std::string::npos;
+      if (plain && (number.size() > 18 || std::stoull(number) > shards)) {
+        found.push_back(item->path());
+      }
+    }
+  }
+  return found;
+}
+
 }  // namespace
 
 std::vector<std::size_t> assignShards(const std::vector<std::size_t>& requestCounts,
@@ -82,8 +110,8 @@ int runSplit(const SplitOptions& options) {
     if (!metadata) return 2;
   }
   if (tasks.size() < options.shards) {
-    std::cerr << fmt::format("error: {}: {} tasks cannot fill {} shards; ask for fewer",
-                             options.tasks, tasks.size(), options.shards)
+    std::cerr << fmt::format("error: {}: {} cannot fill {} shards; ask for fewer", options.tasks,
+                             tav::counted(tasks.size(), "task", "tasks"), options.shards)
               << std::endl;
     return 2;
   }
@@ -96,15 +124,22 @@ int runSplit(const SplitOptions& options) {
   }
   std::vector<json> metadataShardsOf;
   if (metadata) metadataShardsOf = metadataShards(*metadata, tasks, shardOf, options.shards);
-  std::vector<NamedText> files;
+  if (!makeFolder(options.outDir)) return 1;
+  const std::filesystem::path dir = options.outDir;
+  tav::OutputSet files(reportFileError);
+  files.addInput(options.tasks);
+  if (metadata) files.addInput(options.metadata);
   for (std::size_t s = 0; s < options.shards; ++s) {
-    files.push_back({fmt::format("tasks-{}.json", s + 1), documentText(taskShards[s])});
+    files.add((dir / fmt::format("tasks-{}.json", s + 1)).string(), documentText(taskShards[s]));
     if (metadata) {
-      files.push_back({fmt::format("metadata-{}.json", s + 1), documentText(metadataShardsOf[s])});
+      files.add((dir / fmt::format("metadata-{}.json", s + 1)).string(),
+                documentText(metadataShardsOf[s]));
     }
   }
-  if (!makeFolder(options.outDir) || !writeFiles(options.outDir, files)) return 1;
-  return 0;
+  for (const std::filesystem::path& earlier : earlierShards(dir, options.shards)) {
+    files.addRemoval(earlier.string());
+  }
+  return files.commit() ? 0 : 1;
 }
 
 }  // namespace tav_suite

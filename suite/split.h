@@ -14,6 +14,7 @@ std::vector<std::size_t> assignShards(const std::vector<std::size_t>& requestCou
                                       std::size_t shards);
 
 // The whole subcommand; its exit status: 0 written, 2 tasks file not usable, 1 not written.
+// The shards of an earlier split into the folder beyond N go with the new ones, all or none.
 int runSplit(const SplitOptions& options);
 
 }  // namespace tav_suite

@@ -1,6 +1,6 @@
-// Writing a set of files into one folder so that either all of them appear under their names
-// or none does: each goes to a temporary name beside its target, and only when every one is
-// written are they renamed. Also the JSON text pieces of files written without a JSON tree.
+// What tav-suite's subcommands share about the files they write: the folder, the error line
+// about a file, and the JSON text pieces of files written without a JSON tree. The files
+// themselves are written as one set (common/output_set.h).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -8,18 +8,11 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tav_suite {
 
-struct NamedText {
-  std::string name;
-  std::string text;
-};
-
-// Writes every file into the folder, which must exist. False after printing why on standard
-// error; the temporary files are gone then.
-bool writeFiles(const std::filesystem::path& dir, const std::vector<NamedText>& files);
+// Prints "error: {name}: {reason}" on standard error.
+void reportFileError(const std::string& name, const std::string& reason);
 
 // The document as tav's programs write theirs: an indent of 2, UTF-8 as is.
 std::string documentText(const nlohmann::json& document);

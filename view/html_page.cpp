@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include "common/words.h"
 #include "view/reports.h"
 #include "view/text.h"
 
@@ -103,8 +104,9 @@ void writeHtml(std::FILE* out, const Inputs& inputs, const Summary& summary) {
   }
   if (!summary.failures.empty()) fmt::print(out, "</table>\n");
   if (summary.failures.size() > listed) {
-    fmt::print(out, "<p id=\"more\">{} more failures are not listed</p>\n",
-               summary.failures.size() - listed);
+    fmt::print(
+        out, "<p id=\"more\">{} not listed</p>\n",
+        tav::counted(summary.failures.size() - listed, "more failure is", "more failures are"));
   }
   fmt::print(out, "</body></html>\n");
 }

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "common/label_order.h"
 #include "view/reports.h"
 #include "view/text.h"
 
@@ -16,7 +17,7 @@ struct Suite {
 };
 
 // One suite per task and auth type with a tasks file, in its order, and one for the requests
-// no task names; one per subject label without.
+// no task names; one per subject label without, by level, then categories.
 std::vector<Suite> suitesOf(const Inputs& inputs, const std::vector<ViewEntry>& entries) {
   std::vector<Suite> suites;
   std::map<std::string_view, std::size_t> bySubject;
@@ -43,6 +44,17 @@ std::vector<Suite> suitesOf(const Inputs& inputs, const std::vector<ViewEntry>& 
     }
     suites[index].cases.push_back(&view);
     suites[index].failures += view.verdict.passed ? 0 : 1;
+  }
+  if (!inputs.has_tasks) {
+    // Per subject label: in label order, as the matrix rows.
+    std::vector<std::string_view> labels;
+    for (const auto& [label, index] : bySubject) labels.push_back(label);
+    tav::sortLabelTexts(labels);
+    std::vector<Suite> ordered;
+    for (const std::string_view label : labels) {
+      ordered.push_back(std::move(suites[bySubject.at(label)]));
+    }
+    suites = std::move(ordered);
   }
   std::erase_if(suites, [](const Suite& suite) { return suite.cases.empty(); });
   return suites;

@@ -14,7 +14,6 @@
 int main(int argc, char** argv) {
   constexpr int kUnusable = 2;
   const tav_view::Options options = tav_view::readCommandLine(argc, argv);
-  if (!options.ok) return kUnusable;
   try {
     const std::optional<tav_view::Inputs> inputs = tav_view::loadInputs(options);
     if (!inputs) return kUnusable;

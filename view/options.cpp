@@ -6,41 +6,40 @@ namespace tav_view {
 
 Options readCommandLine(int argc, char** argv) {
   Options options;
-  TCLAP::CmdLine parser(
-      "tav-view: explains the verdict on every recorded answer, as a terminal summary and, on "
-      "request, JUnit XML, an HTML page and JSON",
-      ' ', tav::kVersion, true);
-  try {
-    TCLAP::ValueArg<std::string> metadata("m", "metadata", "Path to the json file with metadata",
-                                          true, "", "file", parser);
-    TCLAP::ValueArg<std::string> responses("r", "responses", "Path to the json file with responses",
-                                           true, "", "file", parser);
-    TCLAP::ValueArg<std::string> config("c", "config", "Path to the report configuration", true, "",
-                                        "file", parser);
-    TCLAP::ValueArg<std::string> tasks("t", "tasks",
-                                       "Path to the tasks file: adds users, URLs and auth types",
-                                       false, "", "file", parser);
-    TCLAP::ValueArg<std::string> junit("", "junit", "Write JUnit XML to this file", false, "",
-                                       "file", parser);
-    TCLAP::ValueArg<std::string> html("", "html", "Write an HTML page to this file", false, "",
+  // Status 1 means "some requests failed"; a command line that cannot be used is 2.
+  tav::UsageOutput output(2);
+  TCLAP::CmdLine parser("Explains the verdict on every answer; writes JUnit XML, HTML and JSON",
+                        ' ', tav::kVersion, true);
+  parser.setOutput(&output);
+  // An output named by an empty text would be skipped in silence.
+  tav::NonEmptyConstraint outputName("file");
+  TCLAP::ValueArg<std::string> metadata("m", "metadata", "Path to the json file with metadata",
+                                        true, "", "file", parser);
+  TCLAP::ValueArg<std::string> responses("r", "responses", "Path to the json file with responses",
+                                         true, "", "file", parser);
+  TCLAP::ValueArg<std::string> config("c", "config", "Path to the report configuration", true, "",
                                       "file", parser);
-    TCLAP::ValueArg<std::string> json("", "json", "Write every verdict as JSON to this file", false,
-                                      "", "file", parser);
-    TCLAP::SwitchArg quiet("q", "quiet", "Print only the totals line", parser);
-    parser.parse(argc, argv);
+  TCLAP::ValueArg<std::string> tasks("t", "tasks",
+                                     "Path to the tasks file: adds users, URLs and auth types",
+                                     false, "", "file", parser);
+  TCLAP::ValueArg<std::string> junit("", "junit", "Write JUnit XML to this file", false, "",
+                                     &outputName, parser);
+  TCLAP::ValueArg<std::string> html("", "html", "Write an HTML page to this file", false, "",
+                                    &outputName, parser);
+  TCLAP::ValueArg<std::string> json("", "json", "Write every verdict as JSON to this file", false,
+                                    "", &outputName, parser);
+  TCLAP::SwitchArg quiet("q", "quiet", "Print only the totals line", parser);
+  // A bad command line, --help and --version end the process inside the parser.
+  tav::parseAs(parser, "tav-view", argc, argv);
 
-    options.metadata = metadata.getValue();
-    options.responses = responses.getValue();
-    options.config = config.getValue();
-    options.tasks = tasks.getValue();
-    options.junit = junit.getValue();
-    options.html = html.getValue();
-    options.json = json.getValue();
-    options.quiet = quiet.getValue();
-  } catch (const TCLAP::ArgException& error) {
-    tav::reportArgumentError(parser, error);
-    options.ok = false;
-  }
+  options.metadata = metadata.getValue();
+  options.responses = responses.getValue();
+  options.config = config.getValue();
+  options.tasks = tasks.getValue();
+  options.junit = junit.getValue();
+  options.html = html.getValue();
+  options.json = json.getValue();
+  options.quiet = quiet.getValue();
   return options;
 }
 

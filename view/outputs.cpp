@@ -3,39 +3,35 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
-#include <memory>
 
-#include "view/output_file.h"
+#include "common/output_set.h"
 #include "view/reports.h"
 
 namespace tav_view {
 
 bool writeOutputs(const Options& options, const Inputs& inputs,
                   const std::vector<ViewEntry>& entries, const Summary& summary) {
-  using Writer = std::function<void(std::FILE*)>;
-  const std::pair<const std::string*, Writer> outputs[] = {
-      {&options.junit, [&](std::FILE* out) { writeJunit(out, inputs, entries, summary); }},
-      {&options.html, [&](std::FILE* out) { writeHtml(out, inputs, summary); }},
-      {&options.json, [&](std::FILE* out) { writeJson(out, inputs, entries, summary); }},
-  };
-  std::vector<std::unique_ptr<OutputFile>> files;
-  for (const auto& [path, write] : outputs) {
-    if (path->empty()) continue;
-    files.push_back(std::make_unique<OutputFile>(*path));
-    OutputFile& file = *files.back();
-    if (!file.open()) return false;
-    write(file.stream());
-    if (!file.close()) return false;
+  tav::OutputSet outputs(reportInputError);
+  for (const std::string* input :
+       {&options.metadata, &options.responses, &options.config, &options.tasks}) {
+    if (!input->empty()) outputs.addInput(*input);
   }
-  for (const std::unique_ptr<OutputFile>& file : files) {
-    if (!file->commit()) return false;
+  if (!options.junit.empty()) {
+    outputs.add(options.junit, [&](std::FILE* out) { writeJunit(out, inputs, entries, summary); });
   }
-  return true;
+  if (!options.html.empty()) {
+    outputs.add(options.html, [&](std::FILE* out) { writeHtml(out, inputs, summary); });
+  }
+  if (!options.json.empty()) {
+    outputs.add(options.json, [&](std::FILE* out) { writeJson(out, inputs, entries, summary); });
+  }
+  return outputs.commit();
 }
 
 bool useColour() {
-  return ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
+  // An empty NO_COLOR counts as not set, as the convention has it.
+  const char* noColour = std::getenv("NO_COLOR");
+  return ::isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || *noColour == '\0');
 }
 
 }  // namespace tav_view

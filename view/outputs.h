@@ -1,5 +1,4 @@
-// Writes the output files the command line asks for: each under a temporary name first, and
-// all renamed into place only when every one was written.
+// Writes the outputs the command line asks for, as one set: all of them or none.
 #pragma once
 
 #include <vector>
@@ -11,11 +10,11 @@
 
 namespace tav_view {
 
-// False after writing why to standard error; no output file exists then.
+// False after writing why to standard error; every output file is then as it was.
 bool writeOutputs(const Options& options, const Inputs& inputs,
                   const std::vector<ViewEntry>& entries, const Summary& summary);
 
-// Colour on standard output only for a terminal and without NO_COLOR.
+// Colour on standard output only for a terminal, and not when NO_COLOR is set non-empty.
 bool useColour();
 
 }  // namespace tav_view

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <set>
 
+#include "common/label_order.h"
+#include "common/words.h"
 #include "view/text.h"
 
 namespace tav_view {
@@ -54,10 +56,11 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
     if (count.total == 0 || count.denied != count.total || count.predicted_granted == 0) continue;
     const TaskGroup& group = inputs.groups[i];
     summary.hints.push_back(fmt::format(
-        "user {} (label {}, {}): all {} requests got a denied code although {} of them were "
-        "predicted "
+        "user {} (label {}, {}): {} got a denied code although {} of them {} predicted "
         "granted: authentication probably failed, and this user's refusals prove nothing",
-        group.user, group.label, group.auth_type, count.total, count.predicted_granted));
+        group.user, group.label, group.auth_type,
+        count.total == 1 ? "the one request" : fmt::format("all {} requests", count.total),
+        count.predicted_granted, count.predicted_granted == 1 ? "was" : "were"));
   }
   if (inputs.table.contains("")) {
     summary.hints.push_back(fmt::format(
@@ -66,9 +69,9 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
         noAnswer.empty() ? "" : "; requests without an answer: ", someOf(noAnswer)));
   } else if (!noAnswer.empty()) {
     summary.hints.push_back(
-        fmt::format("{} requests have no answer (code 0: the transfer failed, or responses.json "
-                    "lacks them): {}",
-                    noAnswer.size(), someOf(noAnswer)));
+        fmt::format("{} no answer (code 0: the transfer failed, or responses.json lacks {}): {}",
+                    tav::counted(noAnswer.size(), "request has", "requests have"),
+                    noAnswer.size() == 1 ? "it" : "them", someOf(noAnswer)));
   }
   if (!neitherCodes.empty()) {
     std::string codes;
@@ -77,8 +80,8 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
       codes += fmt::format("{}{} ({}x)", codes.empty() ? "" : ", ", code, n);
       count += n;
     }
-    summary.hints.push_back(fmt::format(
-        "{} requests got a code in neither the allowed nor the denied set: {}", count, codes));
+    summary.hints.push_back(fmt::format("{} a code in neither the allowed nor the denied set: {}",
+                                        tav::counted(count, "request got", "requests got"), codes));
   }
 }
 
@@ -119,6 +122,8 @@ Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries) {
   }
   summary.subjects.assign(subjects.begin(), subjects.end());
   summary.objects.assign(objects.begin(), objects.end());
+  tav::sortLabelTexts(summary.subjects);
+  tav::sortLabelTexts(summary.objects);
   summary.failed = summary.failures.size();
   addHints(inputs, entries, summary);
   return summary;

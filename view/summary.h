@@ -23,7 +23,7 @@ struct Cell {
 struct Summary {
   std::size_t total = 0;
   std::size_t failed = 0;
-  std::vector<std::string_view> subjects;  // matrix rows, in text order
+  std::vector<std::string_view> subjects;  // matrix rows, by level, then categories
   std::vector<std::string_view> objects;   // matrix columns
   std::map<std::pair<std::string_view, std::string_view>, Cell> matrix;
   std::vector<const ViewEntry*> failures;  // in identifier order

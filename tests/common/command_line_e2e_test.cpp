@@ -56,6 +56,70 @@ TEST_F(CommandLine, VersionIsTheSameForBothPrograms) {
   }
 }
 
+// The usage lines of --help joined, every run of blanks and line breaks as one blank: a line
+// wrapped inside a word or a value list shows as a blank where none belongs.
+std::string joinedUsage(const std::string& help) {
+  const std::size_t start = help.find("USAGE:");
+  const std::size_t end = help.find("Where:");
+  if (start == std::string::npos || end == std::string::npos) return {};
+  std::string joined;
+  for (const char c : help.substr(start + 6, end - start - 6)) {
+    if (c != ' ' && c != '\n') {
+      joined += c;
+    } else if (!joined.empty() && joined.back() != ' ') {
+      joined += ' ';
+    }
+  }
+  return joined.substr(0, joined.find_last_not_of(' ') + 1);
+}
+
+TEST_F(CommandLine, HelpAndVersionNameTheProgramAndSayWhatItDoes) {
+  struct Case {
+    std::vector<std::string> argv;
+    std::string usage;
+    std::string description;
+    std::string version;
+  };
+  const std::string levels = "[-l <trace|debug|info|warning|error|critical|off>]";
+  const std::vector<Case> cases = {
+      {{kRunner.path},
+       "tav-req [--request-timeout <seconds>] -o <dir> -t <file> -d <dir> " + levels +
+           " [--] [--version] [-h]",
+       "Runs each task's requests as its user and label; saves the answers",
+       "tav-req  version: 0.1.0"},
+      {{kChecker.path},
+       "tav-rep -o <dir> -c <file> -r <file> -m <file> -d <dir> " + levels +
+           " [--] [--version] [-h]",
+       "Checks each answer against what the labels predict; writes report.json",
+       "tav-rep  version: 0.1.0"},
+      {{TAV_VIEW_PATH},
+       "tav-view [-q] [--json <file>] [--html <file>] [--junit <file>] [-t <file>] -c <file> "
+       "-r <file> -m <file> [--] [--version] [-h]",
+       "Explains the verdict on every answer; writes JUnit XML, HTML and JSON",
+       "tav-view  version: 0.1.0"},
+      {{TAV_SUITE_PATH, "split"},
+       "tav-suite split --out <DIR> -n <N> [-m <file>] -t <file> [--] [--version] [-h]",
+       "Splits a tasks file into N shards",
+       "tav-suite split  version: 0.1.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    std::vector<std::string> argv = c.argv;
+    argv.push_back("--help");
+    const auto help = runProgram(argv);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(joinedUsage(help.out), c.usage) << help.out;
+    EXPECT_NE(help.out.find("\n   " + c.description), std::string::npos) << help.out;
+    argv.back() = "--version";
+    const auto version = runProgram(argv);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "\n" + c.version + "\n\n");
+    // Not the build folder the binary was started from.
+    const std::string folder = fs::path(c.argv[0]).parent_path().string();
+    EXPECT_EQ(help.out.find(folder), std::string::npos) << help.out;
+  }
+}
+
 TEST_F(CommandLine, HelpShowsTheOptionTableOfTheRunner) {
   const auto result = runProgram({kRunner.path, "--help"});
   EXPECT_EQ(result.status, 0);

@@ -152,7 +152,7 @@ TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
        1},
       {[](Suite& s) { s.metadata[4]["max_mac_label"] = "0:0"; },
        "warning: " + m +
-           "subject_label \"1:1\" is outside the user's range 0:0..0:0 in 1 entries "
+           "subject_label \"1:1\" is outside the user's range 0:0..0:0 in 1 entry "
            "(first [4] uuid \"basic-daemon-1_1-a\")",
        0},
       {[](Suite& s) {

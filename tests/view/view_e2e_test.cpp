@@ -133,7 +133,7 @@ TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
       << "control bytes reach the terminal";
   EXPECT_NE(
       out.find("hint: user games (label 2:2, gssapi): all 2 requests got a denied code although "
-               "1 of them were predicted granted: authentication probably failed"),
+               "1 of them was predicted granted: authentication probably failed"),
       std::string::npos);
   EXPECT_NE(out.find("hint: responses.json holds an entry with an empty identifier: tav-req "
                      "writes one for each failed transfer; requests without an answer: lost\n"),

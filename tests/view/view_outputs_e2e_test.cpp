@@ -1,0 +1,327 @@
+// The built tav-view's outputs and command line: devices, FIFOs and links written as the shell
+// would, names that cannot be outputs refused before anything is written, the usage status,
+// colour on a terminal, and labels in numeric order.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One request per subject and object label of 0:0, 1:0, 2:0, 10:0 and 100:0, each answered
+// 200: those whose subject dominates the object pass, the rest fail.
+void writeLadder(const tav_test::TempDir& dir) {
+  const std::vector<std::string> levels = {"100", "10", "2", "1", "0"};
+  std::string metadata = "[";
+  std::string responses = "[";
+  for (const std::string& subject : levels) {
+    for (const std::string& object : levels) {
+      const std::string uuid = subject + "-" + object;
+      metadata += (metadata.size() > 1 ? "," : "") + std::string("{\"uuid\": \"") + uuid +
+                  "\", \"subject_label\": \"" + subject + ":0\", \"object_label\": \"" + object +
+                  ":0\", \"min_mac_label\": \"0:0\", \"max_mac_label\": \"100:0\", "
+                  "\"expect_ignore_mac_label\": false}";
+      responses += (responses.size() > 1 ? "," : "") + std::string("{\"uuid\": \"") + uuid +
+                   "\", \"code\": 200, \"body\": \"\"}";
+    }
+  }
+  tav_test::writeFile(dir / "metadata.json", metadata + "]");
+  tav_test::writeFile(dir / "responses.json", responses + "]");
+  tav_test::writeFile(dir / "config.json",
+                      R"({"check_body": false, "body_template": "", "allowed_codes": [200],
+                          "denied_codes": [403]})");
+}
+
+std::vector<std::string> viewArgs(const tav_test::TempDir& dir,
+                                  const std::vector<std::string>& more) {
+  std::vector<std::string> args = {TAV_VIEW_PATH,
+                                   "-m",
+                                   (dir / "metadata.json").string(),
+                                   "-r",
+                                   (dir / "responses.json").string(),
+                                   "-c",
+                                   (dir / "config.json").string(),
+                                   "-q"};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// Every entry of the folder with its content (a folder's as "<folder>"), hidden ones included.
+std::map<std::string, std::string> contentOf(const fs::path& folder) {
+  std::map<std::string, std::string> content;
+  for (const auto& item : fs::directory_iterator(folder)) {
+    content[item.path().filename().string()] =
+        item.is_directory() ? "<folder>" : tav_test::readFile(item.path());
+  }
+  return content;
+}
+
+}  // namespace
+
+// The null and the full device: as root, nodes of their own in the test folder, so that a
+// writer that replaced them would not replace the system's; others cannot replace /dev's.
+std::pair<fs::path, fs::path> nullAndFull(const tav_test::TempDir& dir) {
+  if (!tav_test::isRoot()) return {"/dev/null", "/dev/full"};
+  EXPECT_EQ(::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+  EXPECT_EQ(::mknod((dir / "full").c_str(), S_IFCHR | 0666, ::makedev(1, 7)), 0);
+  return {dir / "null", dir / "full"};
+}
+
+TEST(ViewOutputs, DevicesAreWrittenThroughAndNeverReplaced) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  const auto [null, full] = nullAndFull(dir);
+  const auto toNull = tav_test::runProgram(
+      viewArgs(dir, {"--junit", null.string(), "--html", (dir / "page.html").string()}));
+  EXPECT_EQ(toNull.status, 1) << toNull.err;
+  EXPECT_TRUE(fs::is_character_file(null));
+  EXPECT_NE(tav_test::readFile(dir / "page.html").find("<table"), std::string::npos);
+
+  // A device that refuses the content: status 2, its reason, and the file set as it was.
+  const auto toFull = tav_test::runProgram(
+      viewArgs(dir, {"--html", (dir / "new.html").string(), "--junit", full.string()}));
+  EXPECT_EQ(toFull.status, 2);
+  EXPECT_EQ(toFull.err, "tav-view: " + full.string() + ": cannot write: No space left on device\n");
+  EXPECT_TRUE(fs::is_character_file(full));
+  EXPECT_FALSE(fs::exists(dir / "new.html"));
+
+  // The program's own standard output, whatever that is (here a file), as /dev/stdout is
+  // read; /proc/self/fd/1 is the name of it that no faulty writer can replace.
+  const auto toStdout = tav_test::runProgram(viewArgs(dir, {"--json", "/proc/self/fd/1"}));
+  EXPECT_EQ(toStdout.status, 1) << toStdout.err;
+  EXPECT_EQ(toStdout.out.rfind("{\n  \"total_count\": 25,", 0), 0u) << toStdout.out;
+  EXPECT_NE(toStdout.out.find("]\n}\nrequests 25, passed 15, failed 10\n"), std::string::npos);
+}
+
+TEST(ViewOutputs, FifoIsWrittenToItsReader) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  const fs::path fifo = dir / "junit.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const tav_test::Fd readEnd(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  // Our own writer holds the end of the stream off until the program is done with the FIFO,
+  // or has replaced it and never opened it.
+  tav_test::Fd ourWriter(::open(fifo.c_str(), O_WRONLY));
+  ASSERT_TRUE(readEnd && ourWriter);
+  ASSERT_EQ(::fcntl(readEnd.get(), F_SETFL, 0), 0);
+  std::string read;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(readEnd.get(), buffer, sizeof buffer)) > 0;) read.append(buffer, n);
+  });
+  const auto result = tav_test::runProgram(viewArgs(dir, {"--junit", fifo.string()}));
+  ourWriter.reset();
+  reader.join();
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(read.rfind("<?xml", 0), 0u) << read;
+  EXPECT_NE(read.find("</testsuites>\n"), std::string::npos);
+}
+
+TEST(ViewOutputs, ALinkStaysAndItsFinalTargetGetsTheOutput) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  fs::create_directory(dir / "pages");
+  tav_test::writeFile(dir / "pages" / "old.html", "old");
+  fs::create_symlink("pages/old.html", dir / "hop.html");
+  fs::create_symlink("hop.html", dir / "link.html");
+  fs::create_symlink("pages/new.json", dir / "dangling.json");
+  const auto result = tav_test::runProgram(viewArgs(
+      dir, {"--html", (dir / "link.html").string(), "--json", (dir / "dangling.json").string()}));
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "link.html"));
+  EXPECT_EQ(fs::read_symlink(dir / "link.html"), "hop.html");
+  EXPECT_TRUE(fs::is_symlink(dir / "dangling.json"));
+  EXPECT_NE(tav_test::readFile(dir / "pages" / "old.html").find("<!DOCTYPE html>"),
+            std::string::npos);
+  EXPECT_NE(tav_test::readFile(dir / "pages" / "new.json").find("\"verdicts\""), std::string::npos);
+  // Nothing is left beside the targets: no temporary file, no backup.
+  EXPECT_EQ(contentOf(dir / "pages").size(), 2u);
+}
+
+TEST(ViewOutputs, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
+  SKIP_UNLESS_ROOT();
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  const fs::path shared = dir / "shared";
+  fs::create_directory(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  tav_test::writeFile(dir / "precious", "keep");
+  fs::create_symlink(dir / "precious", shared / "report.html");
+  ASSERT_EQ(::lchown((shared / "report.html").c_str(), 65534, 65534), 0);
+  const auto result =
+      tav_test::runProgram(viewArgs(dir, {"--html", (shared / "report.html").string()}));
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "tav-view: " + (shared / "report.html").string() +
+                            ": is a symbolic link that another user made in the shared folder " +
+                            shared.string() + "; it is not followed\n");
+  EXPECT_EQ(tav_test::readFile(dir / "precious"), "keep");
+}
+
+TEST(ViewOutputs, NamesThatCannotBeOutputsStopTheRunBeforeAnythingIsWritten) {
+  struct Case {
+    std::vector<std::string> outputs;  // "@" stands for the test folder
+    std::string named;                 // the name the error line is about
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {{"--junit", "@/j.xml", "--html", "@/adir", "--json", "@/v.json"},
+       "@/adir",
+       "is a folder; name a file"},
+      {{"--junit", "@/j.xml", "--json", "@/responses.json"},
+       "@/responses.json",
+       "is the same file as the input @/responses.json; name another file"},
+      {{"--junit", "@/j.xml", "--json", "@/to-config"},
+       "@/to-config",
+       "is the same file as the input @/config.json; name another file"},
+      {{"--junit", "@/x", "--html", "@/x"},
+       "@/x",
+       "is the same file as the output @/x; name each output once"},
+      {{"--junit", "@/adir/../x", "--html", "@/x"},
+       "@/x",
+       "is the same file as the output @/adir/../x; name each output once"},
+      {{"--html", "@/old.html", "--json", "@/to-old"},
+       "@/to-old",
+       "is the same file as the output @/old.html; name each output once"},
+  };
+  for (const Case& c : cases) {
+    tav_test::TempDir dir;
+    const auto here = [&](std::string text) {
+      for (std::size_t at; (at = text.find('@')) != std::string::npos;) {
+        text.replace(at, 1, dir.path().string());
+      }
+      return text;
+    };
+    SCOPED_TRACE(here(c.reason));
+    writeLadder(dir);
+    fs::create_directory(dir / "adir");
+    tav_test::writeFile(dir / "old.html", "old");
+    fs::create_symlink("config.json", dir / "to-config");
+    fs::create_symlink("old.html", dir / "to-old");
+    const auto before = contentOf(dir.path());
+    std::vector<std::string> outputs;
+    for (const std::string& arg : c.outputs) outputs.push_back(here(arg));
+    const auto result = tav_test::runProgram(viewArgs(dir, outputs));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "tav-view: " + here(c.named) + ": " + here(c.reason) + "\n");
+    EXPECT_EQ(contentOf(dir.path()), before);
+  }
+}
+
+TEST(ViewCommandLine, AnUnusableCommandLineEndsWithTwo) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{TAV_VIEW_PATH}, viewArgs(dir, {"--no-such-option"}),
+        viewArgs(dir, {"--junit", ""}), viewArgs(dir, {"--html", "", "--json", "v.json"})}) {
+    SCOPED_TRACE(args.back());
+    const auto result = tav_test::runProgram(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("PARSE ERROR"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("   tav-view --help"), std::string::npos) << result.err;
+  }
+  EXPECT_NE(tav_test::runProgram(viewArgs(dir, {"--junit", ""}))
+                .err.find("Value '' does not meet constraint: Value must not be empty."),
+            std::string::npos);
+  EXPECT_EQ(contentOf(dir.path()).size(), 3u);
+}
+
+TEST(ViewSummary, ColourOnATerminalUnlessNoColorIsSetNonEmpty) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  for (const auto& [noColor, painted] :
+       std::vector<std::pair<std::string, bool>>{{"", true}, {"1", false}}) {
+    SCOPED_TRACE("NO_COLOR=" + noColor);
+    int terminal = -1;
+    int program = -1;
+    ASSERT_EQ(::openpty(&terminal, &program, nullptr, nullptr, nullptr), 0);
+    const tav_test::Fd ours(terminal);
+    const pid_t pid =
+        tav_test::spawnProgram(viewArgs(dir, {}), {{"NO_COLOR", noColor}}, {-1, program, -1});
+    ::close(program);
+    std::string shown;
+    char buffer[4096];
+    // The terminal reports EIO once the program has closed its side and all was read.
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+    EXPECT_EQ(tav_test::waitForChild(pid), 1);
+    EXPECT_NE(shown.find("requests 25, passed 15, failed 10"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("\x1b[31m") != std::string::npos, painted) << shown;
+  }
+}
+
+TEST(ViewSummary, LabelsGoByLevelThenCategoriesEverywhere) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  std::vector<std::string> args = viewArgs(
+      dir, {"--html", (dir / "page.html").string(), "--junit", (dir / "junit.xml").string()});
+  args.erase(std::find(args.begin(), args.end(), "-q"));
+  const auto result = tav_test::runProgram(args);
+  ASSERT_EQ(result.status, 1) << result.err;
+  const std::string& out = result.out;
+  const std::size_t matrix = out.find("matrix:");
+  ASSERT_NE(matrix, std::string::npos) << out;
+  EXPECT_NE(out.find("             0:0     1:0     2:0    10:0   100:0\n"
+                     "0:0          1/1     0/1     0/1     0/1     0/1\n"
+                     "1:0          1/1     1/1     0/1     0/1     0/1\n"
+                     "2:0          1/1     1/1     1/1     0/1     0/1\n"
+                     "10:0         1/1     1/1     1/1     1/1     0/1\n"
+                     "100:0        1/1     1/1     1/1     1/1     1/1\n",
+                     matrix),
+            std::string::npos)
+      << out;
+
+  const std::string page = tav_test::readFile(dir / "page.html");
+  EXPECT_NE(page.find("<th>subject \\ object</th><th>0:0</th><th>1:0</th><th>2:0</th>"
+                      "<th>10:0</th><th>100:0</th></tr>\n<tr><th>0:0</th>"),
+            std::string::npos)
+      << page;
+  EXPECT_LT(page.find("<tr><th>2:0</th>"), page.find("<tr><th>10:0</th>"));
+  EXPECT_LT(page.find("<tr><th>10:0</th>"), page.find("<tr><th>100:0</th>"));
+
+  const std::string junit = tav_test::readFile(dir / "junit.xml");
+  std::vector<std::size_t> at;
+  for (const char* label : {"0:0", "1:0", "2:0", "10:0", "100:0"}) {
+    at.push_back(junit.find(std::string("<testsuite name=\"subject ") + label + "\""));
+    EXPECT_NE(at.back(), std::string::npos) << label;
+  }
+  EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << junit;
+}
+
+TEST(ViewSummary, OneIsSaidInTheSingular) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  tav_test::writeFile(dir / "metadata.json",
+                      R"([{"uuid": "a", "subject_label": "1:0", "object_label": "0:0",
+                          "min_mac_label": "0:0", "max_mac_label": "1:0",
+                          "expect_ignore_mac_label": false},
+                         {"uuid": "b", "subject_label": "1:0", "object_label": "0:0",
+                          "min_mac_label": "0:0", "max_mac_label": "1:0",
+                          "expect_ignore_mac_label": false}])");
+  tav_test::writeFile(dir / "responses.json", R"([{"uuid": "a", "code": 0, "body": ""},
+                                                  {"uuid": "b", "code": 500, "body": ""}])");
+  std::vector<std::string> args = viewArgs(dir, {});
+  args.pop_back();
+  const auto result = tav_test::runProgram(args);
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_NE(result.out.find("hint: 1 request has no answer (code 0: the transfer failed, or "
+                            "responses.json lacks it): a\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("hint: 1 request got a code in neither the allowed nor the denied "
+                            "set: 500 (1x)\n"),
+            std::string::npos)
+      << result.out;
+}
