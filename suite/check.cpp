@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "common/json_document.h"
+#include "common/log_capture.h"
 #include "common/mac_label_text.h"
 #include "rep/check_table.h"
 #include "rep/label_cache.h"
 #include "rep/report_config.h"
 #include "req/task.h"
-#include "suite/log_recorder.h"
 #include "suite/user_access.h"
 
 namespace tav_suite {
@@ -60,7 +60,8 @@ bool reportComplaints(const std::vector<std::string>& complaints, const std::str
   return complaints.empty();
 }
 
-Loaded<std::vector<tav_req::Task>> loadTasksFile(const std::string& path, LogRecorder& recorder) {
+Loaded<std::vector<tav_req::Task>> loadTasksFile(const std::string& path,
+                                                 tav::LogCapture& recorder) {
   Loaded<std::vector<tav_req::Task>> loaded;
   loaded.value = tav_req::loadTasks(path);
   loaded.complaints = recorder.take();
@@ -68,7 +69,7 @@ Loaded<std::vector<tav_req::Task>> loadTasksFile(const std::string& path, LogRec
 }
 
 // The entries as tav-rep's loader takes them, watched as it goes, so the file is read once.
-Loaded<Metadata> loadMetadataFile(const std::string& path, LogRecorder& recorder) {
+Loaded<Metadata> loadMetadataFile(const std::string& path, tav::LogCapture& recorder) {
   Loaded<Metadata> loaded;
   std::vector<MetadataEntry> entries;
   tav_rep::CheckTable table = tav_rep::loadMetadata(path, [&](const auto& element) {
@@ -80,7 +81,7 @@ Loaded<Metadata> loadMetadataFile(const std::string& path, LogRecorder& recorder
   return loaded;
 }
 
-void checkConfig(const std::string& path, LogRecorder& recorder, Findings& findings) {
+void checkConfig(const std::string& path, tav::LogCapture& recorder, Findings& findings) {
   const std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(path);
   if (!reportComplaints(recorder.take(), path, "tav-rep", findings) || !config) return;
   for (const std::int64_t code : config->allowed_codes) {
@@ -365,7 +366,7 @@ Findings checkSuite(const CheckOptions& options) {
   Findings findings;
   AccessProbe probe;
   // The two large files load side by side; each loader's lines are told apart by thread.
-  LogRecorder recorder;
+  tav::LogCapture recorder;
   Loaded<std::vector<tav_req::Task>> loadedTasks;
   std::exception_ptr tasksFailure;
   std::thread tasksLoader([&] {

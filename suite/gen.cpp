@@ -9,8 +9,8 @@
 #include <unordered_set>
 
 #include "common/json_document.h"
+#include "common/log_capture.h"
 #include "rep/report_config.h"
-#include "suite/log_recorder.h"
 #include "suite/suite_files.h"
 
 namespace tav_suite {
@@ -201,7 +201,7 @@ bool configLoads(const json& config, const std::filesystem::path& descriptionPat
     return false;
   }
   close(fd);
-  LogRecorder recorder;
+  tav::LogCapture recorder;
   const bool loads = tav::writeJsonDocument(path, config) && tav_rep::loadConfig(path);
   std::filesystem::remove(path);
   for (const std::string& line : recorder.take()) {

@@ -8,9 +8,9 @@
 #include <unordered_map>
 
 #include "common/json_document.h"
+#include "common/log_capture.h"
 #include "rep/check_table.h"
 #include "req/task.h"
-#include "suite/log_recorder.h"
 #include "suite/suite_files.h"
 
 namespace tav_suite {
@@ -23,7 +23,7 @@ using nlohmann::json;
 // loader's complaints.
 template <typename Load>
 std::optional<json> loadedDocument(const std::string& path, const char* program, Load&& load) {
-  LogRecorder recorder;
+  tav::LogCapture recorder;
   load();
   const std::vector<std::string> lines = recorder.take();
   for (const std::string& line : lines) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "common/terminal_text.h"
 #include "view/text.h"
 
 namespace tav_view {
@@ -92,7 +93,7 @@ const char* reset(bool colour) {
 }
 
 std::string labelText(std::string_view label) {
-  return label.empty() ? "(none)" : terminalText(label);
+  return label.empty() ? "(none)" : tav::terminalText(label);
 }
 
 }  // namespace
@@ -144,15 +145,16 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
   for (const ViewEntry* view : summary.failures) {
     const tav_rep::CheckEntry& e = *view->entry;
     fmt::print(out, "{}FAIL{} {}\n", paint(colour, false), reset(colour),
-               view->uuid->empty() ? "\"\" (empty identifier)" : terminalText(*view->uuid));
+               view->uuid->empty() ? "\"\" (empty identifier)" : tav::terminalText(*view->uuid));
     if (const std::string context = requestContext(inputs, *view); !context.empty()) {
-      fmt::print(out, "  {}\n", terminalText(context));
+      fmt::print(out, "  {}\n", tav::terminalText(context));
     }
     fmt::print(out, "  subject {}, object {}\n", labelText(e.subject_label),
                labelText(e.object_label));
     fmt::print(out, "  predicted {}: {}\n", predictionName(view->verdict.predicted),
-               terminalText(whyPredicted(*view)));
-    fmt::print(out, "  recorded {}: {}\n", e.code, terminalText(codeVerdict(*view, inputs.config)));
+               tav::terminalText(whyPredicted(*view)));
+    fmt::print(out, "  recorded {}: {}\n", e.code,
+               tav::terminalText(codeVerdict(*view, inputs.config)));
   }
 
   // The matrix: a row per subject label, a column per object label, "passed/total" cells.
@@ -185,7 +187,8 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
     fmt::print(out, "\n");
   }
   if (!summary.hints.empty()) fmt::print(out, "\n");
-  for (const std::string& hint : summary.hints) fmt::print(out, "hint: {}\n", terminalText(hint));
+  for (const std::string& hint : summary.hints)
+    fmt::print(out, "hint: {}\n", tav::terminalText(hint));
 }
 
 }  // namespace tav_view

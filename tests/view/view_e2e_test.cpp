@@ -186,33 +186,57 @@ TEST(ViewE2E, AllPassedIsStatusZeroAndQuietPrintsOnlyTheTotals) {
   EXPECT_EQ(result.out, "requests 1, passed 1, failed 0\n");
 }
 
+// Each input fault is told in a person's words, naming the file, the entry and the key.
 TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
   struct Case {
     std::string file;
-    std::string content;
-    std::string reason;
+    std::string content;  // "-": the file is removed; "/": a folder
+    std::string reason;   // the whole rest of the line, or its start when it ends in "..."
   };
+  const std::string perTask = R"({"tasks": [{"uuid": "a", "code": 200, "body": ""}]})";
+  const std::string tasks =
+      R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"}, "requests": []}])";
   const std::vector<Case> cases = {
-      {"metadata.json", "", "No such file or directory"},
-      {"responses.json", "[{\"uuid\": \"a\", ",
-       "Failed to parse data: [json.exception.parse_error.101]"},
-      {"metadata.json", "[{\"uuid\": \"a\"}]",
-       "Failed to parse data: [json.exception.out_of_range.403]"},
+      {"metadata.json", "-", "no such file"},
+      {"config.json", "/", "is a folder, not a file"},
+      {"responses.json", "[\n  {\"uuid\": \"a\",\n   \"code\": 2x}\n]",
+       "not JSON at line 3 column 13: syntax error while parsing object - invalid literal..."},
+      {"responses.json", " \n", "is empty, not JSON"},
+      {"responses.json", perTask,
+       "this looks like a per-task responses file ({\"tasks\": [...]}); give the merged "
+       "responses.json"},
+      {"responses.json", tasks, "this looks like a tasks file; give the merged responses.json"},
+      {"metadata.json", R"([{"uuid": "a", "code": 200, "body": ""}])",
+       "this looks like a responses file; give the metadata file"},
+      {"responses.json",
+       R"([{"uuid": "a", "code": 200, "body": ""}, {"uuid": "b", "code": "200"}])",
+       "[1]: \"code\" is string, not a number"},
+      {"metadata.json", "[{\"uuid\": \"a\"}]", "[0]: has no \"object_label\""},
+      {"config.json", R"({"check_body": true, "body_template": "", "allowed_codes": [200]})",
+       "has no \"denied_codes\""},
       {"config.json",
        R"({"check_body": true, "body_template": "{nope}", "allowed_codes": [], "denied_codes": []})",
-       "Failed to parse config: body_template \"{nope}\" cannot be formatted"},
+       "body_template \"{nope}\" cannot be formatted..."},
       {"tasks.json",
-       R"([{"user": {"name": "a", "password": "", "mac_label": "x"}, "requests": []}])",
-       "Failed to parse data: invalid mac_label \"x\": it has no colon"},
+       R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"}, "requests": []},
+           {"user": {"name": "b", "password": "", "mac_label": "x"}, "requests": []}])",
+       "tasks[1] (user b): invalid mac_label \"x\": it has no colon"},
+      {"tasks.json",
+       R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"},
+            "requests": [{"uuid": "u", "auth_type": "basic"}]}])",
+       "tasks[0] (user a): requests[0] has no \"uri\""},
       {"junit-folder", "", "cannot write: No such file or directory"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
+    SCOPED_TRACE(c.file + " " + c.content);
     tav_test::TempDir dir;
     writeSuite(dir);
     std::filesystem::path named = dir / c.file;
-    if (c.file == "metadata.json" && c.content.empty()) {
+    if (c.content == "-") {
       std::filesystem::remove(named);
+    } else if (c.content == "/") {
+      std::filesystem::remove(named);
+      std::filesystem::create_directory(named);
     } else if (c.file != "junit-folder") {
       tav_test::writeFile(named, c.content);
     }
@@ -226,11 +250,28 @@ TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
     const auto result = tav_test::runProgram(args);
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err.rfind("tav-view: " + named.string() + ": " + c.reason, 0), 0u)
-        << result.err;
+    const std::string line = "tav-view: " + named.string() + ": " + c.reason;
+    if (c.reason.ends_with("...")) {
+      EXPECT_EQ(result.err.rfind(line.substr(0, line.size() - 3), 0), 0u) << result.err;
+    } else {
+      EXPECT_EQ(result.err, line + "\n");
+    }
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_EQ(filesIn(dir.path()), before);
   }
+}
+
+TEST(ViewE2E, UnreadableInputIsPermissionDenied) {
+  if (!tav_test::isRoot()) GTEST_SKIP() << "runs tav-view as nobody: needs root";
+  tav_test::TempDir dir;
+  writeSuite(dir);
+  std::filesystem::permissions(dir / "responses.json", std::filesystem::perms::none);
+  std::vector<std::string> args = viewArgs(dir);
+  args.insert(args.begin(),
+              {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+  const auto result = tav_test::runProgram(args);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "tav-view: " + (dir / "responses.json").string() + ": permission denied\n");
 }
 
 }  // namespace
