@@ -139,7 +139,7 @@ std::optional<GeneratedSuite> generateSuite(const Description& description,
     const std::string range = fmt::format(R"(, "min_mac_label": {}, "max_mac_label": {})",
                                           jsonString(user.min_label), jsonString(user.max_label));
     for (std::size_t l = 0; l < user.labels.size(); ++l) {
-      const std::string label = jsonString(user.labels[l]);
+      const std::string label = jsonString(user.mac_labels[l]);
       // Every uuid of the task ends in its object's name after this: "{user}-{label}-".
       const std::string userPart = fmt::format("-{}-{}-", user.name, uuidLabel(user.labels[l]));
       suite.tasks += firstTask ? "\n  {\n" : ",\n  {\n";
