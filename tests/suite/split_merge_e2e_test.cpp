@@ -105,4 +105,54 @@ TEST(SuiteSplitMerge, FailedTransfersAndEmptyRunsAreKept) {
             json::array({failed, {{"uuid", "a"}, {"code", 200}, {"body", "x"}}, failed}));
 }
 
+// merge takes an answer only as tav-rep loads it, and names the file, the entry and the key of
+// the first it would refuse; a file that is not a shard's responses.json is told as such.
+TEST(SuiteSplitMerge, MergeRefusesWhatTavRepWouldRefuse) {
+  tav_test::TempDir dir;
+  writeJson(dir / "good.json", json::array({{{"uuid", "a"}, {"code", 200}, {"body", ""}}}));
+  fs::create_directory(dir / "folder");
+  const std::pair<std::string, std::string> cases[] = {
+      {R"([{"uuid": "x1", "code": "200", "body": ""}])",
+       "[0]: \"code\" is string, not a number; tav-rep would refuse it"},
+      {R"([{"uuid": "x1", "code": 200, "body": ""}, {"uuid": "x2", "code": 200}])",
+       "[1]: has no \"body\"; tav-rep would refuse it"},
+      {R"([{"uuid": null, "code": 0, "body": ""}])",
+       "[0]: \"uuid\" is null, not a string; tav-rep would refuse it"},
+      {R"([{"uuid": "x", "code": 1e300, "body": ""}])",
+       "[0]: \"code\" 1e+300 does not fit a signed 64-bit integer; tav-rep would refuse it"},
+      {R"([["x", 200, ""]])", "[0]: is array, not an object; tav-rep would refuse it"},
+      {R"({"tasks": [{"uuid": "x", "code": 200, "body": ""}]})",
+       "this looks like a per-task responses file ({\"tasks\": [...]}); give the merged "
+       "responses.json"},
+      {R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"}, "requests": []}])",
+       "this looks like a tasks file; give the merged responses.json"},
+      {R"("answers")", "the top level is string, not an array of answers"},
+      {"[{\"uuid\": \"x\",\n \"code\": 200,", "not JSON at line 2 column 13: ..."},
+      {"-", "no such file"},
+      {"/", "is a folder, not a file"},
+  };
+  for (const auto& [content, why] : cases) {
+    SCOPED_TRACE(content);
+    fs::path input = dir / "bad.json";
+    fs::remove(input);
+    if (content == "-") {
+      input = dir / "missing.json";
+    } else if (content == "/") {
+      input = dir / "folder";
+    } else {
+      tav_test::writeFile(input, content);
+    }
+    const auto result = runSuite(
+        {"merge", "-o", (dir / "m.json").string(), (dir / "good.json").string(), input.string()});
+    EXPECT_EQ(result.status, 2);
+    const std::string line = "error: " + input.string() + ": " + why;
+    if (why.ends_with("...")) {
+      EXPECT_EQ(result.err.rfind(line.substr(0, line.size() - 3), 0), 0u) << result.err;
+    } else {
+      EXPECT_EQ(result.err, line + "\n");
+    }
+    EXPECT_FALSE(fs::exists(dir / "m.json"));
+  }
+}
+
 }  // namespace
