@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tav_suite {
 
@@ -12,5 +13,8 @@ void reportFileError(const std::filesystem::path& file, const std::string& why);
 
 // "warning: {file}: {why}"
 void reportFileWarning(const std::filesystem::path& file, const std::string& why);
+
+// The first few items and how many more: "a, b, c, d, e and 7 more".
+std::string firstFew(const std::vector<std::string>& items);
 
 }  // namespace tav_suite

@@ -155,4 +155,74 @@ TEST(SuiteSplitMerge, MergeRefusesWhatTavRepWouldRefuse) {
   }
 }
 
+json task(const std::string& user, const std::vector<std::string>& uuids) {
+  json requests = json::array();
+  for (const std::string& uuid : uuids) {
+    requests.push_back({{"uuid", uuid}, {"uri", "http://h/"}, {"auth_type", "basic"}});
+  }
+  return {{"user", {{"name", user}, {"password", ""}, {"mac_label", "1:1"}}},
+          {"requests", requests}};
+}
+
+json entry(const std::string& uuid) {
+  return {{"uuid", uuid},           {"subject_label", "1:1"}, {"object_label", "1:1"},
+          {"min_mac_label", "0:0"}, {"max_mac_label", "1:1"}, {"expect_ignore_mac_label", false}};
+}
+
+// Metadata that misses a request's uuid would leave that request without labels in its shard.
+TEST(SuiteSplitMerge, SplitRefusesMetadataThatMissesRequests) {
+  tav_test::TempDir dir;
+  writeJson(dir / "tasks.json",
+            json::array({task("a", {"a1", "a2", "a3", "a4"}), task("b", {"b1", "b2"})}));
+  writeJson(dir / "metadata.json", json::array({entry("a2"), entry("other")}));
+  const auto result = runSuite({"split", "-t", (dir / "tasks.json").string(), "-m",
+                                (dir / "metadata.json").string(), "--shards", "2", "--out",
+                                (dir / "shards").string()});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "error: " + (dir / "metadata.json").string() +
+                            ": has no entry for 5 of the 6 request uuids of " +
+                            (dir / "tasks.json").string() +
+                            " (\"a1\", \"a3\", \"a4\", \"b1\", \"b2\"); give the metadata of "
+                            "this suite\n");
+  EXPECT_FALSE(fs::exists(dir / "shards"));
+}
+
+// A uuid used by tasks of two shards gets its metadata in both; metadata no request names is
+// left out, with a warning for each.
+TEST(SuiteSplitMerge, SplitGivesSharedUuidsToEveryShardAndWarns) {
+  tav_test::TempDir dir;
+  writeJson(dir / "tasks.json",
+            json::array({task("nobody", {"a1", "shared", "a3"}), task("daemon", {"shared", "b2"}),
+                         task("bin", {"c1"})}));
+  writeJson(dir / "metadata.json", json::array({entry("a1"), entry("shared"), entry("a3"),
+                                                entry("b2"), entry("c1"), entry("spare")}));
+  const auto result = runSuite({"split", "-t", (dir / "tasks.json").string(), "-m",
+                                (dir / "metadata.json").string(), "--shards", "2", "--out",
+                                (dir / "shards").string()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err,
+            "warning: " + (dir / "tasks.json").string() +
+                ": uuids in tasks of different shards, each of which gets their metadata: "
+                "\"shared\" (shards 1 and 2)\n"
+                "warning: " +
+                (dir / "metadata.json").string() + ": entries no request of " +
+                (dir / "tasks.json").string() + " names, left out of every shard: [5] \"spare\"\n");
+  const auto uuids = [&](int shard) {
+    std::vector<std::string> found;
+    for (const json& e : readJson(dir / fmt::format("shards/metadata-{}.json", shard))) {
+      found.push_back(e["uuid"]);
+    }
+    return found;
+  };
+  EXPECT_EQ(uuids(1), (std::vector<std::string>{"a1", "shared", "a3"}));
+  EXPECT_EQ(uuids(2), (std::vector<std::string>{"shared", "b2", "c1"}));
+  // Each shard is a whole suite of its own.
+  for (int s = 1; s <= 2; ++s) {
+    const auto check =
+        runSuite({"check", "-t", (dir / fmt::format("shards/tasks-{}.json", s)).string(), "-m",
+                  (dir / fmt::format("shards/metadata-{}.json", s)).string()});
+    EXPECT_EQ(check.out.find("error:"), std::string::npos) << check.out;
+  }
+}
+
 }  // namespace
