@@ -12,9 +12,9 @@ namespace tav_view {
 
 namespace {
 
-constexpr std::size_t kListedInHint = 20;
+constexpr std::size_t kListedInHint = 5;
 
-// "a, b, c and 4 more"
+// "a, b, c, d, e and 4 more"
 std::string someOf(const std::vector<std::string_view>& items) {
   std::string text;
   for (std::size_t i = 0; i < items.size() && i < kListedInHint; ++i) {
@@ -25,16 +25,71 @@ std::string someOf(const std::vector<std::string_view>& items) {
   return text;
 }
 
+// Adds the item unless it is there already, keeping the first-seen order.
+void addOnce(std::vector<std::string_view>& items, std::string_view item) {
+  if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(item);
+}
+
 struct GroupCount {
   std::size_t total = 0;
   std::size_t denied = 0;
   std::size_t predicted_granted = 0;
+  std::vector<std::string_view> uuids;
 };
+
+// The task groups of one user whose every answer was a denial although some were predicted
+// granted, summed up for one hint.
+struct FailedLogins {
+  std::string_view user;
+  std::vector<std::string_view> labels;
+  std::vector<std::string_view> authTypes;
+  std::size_t total = 0;
+  std::size_t predicted_granted = 0;
+  std::vector<std::string_view> uuids;
+};
+
+std::string listed(const std::vector<std::string_view>& items) {
+  std::string text;
+  for (const std::string_view item : items)
+    text += fmt::format("{}{}", text.empty() ? "" : ", ", item);
+  return text;
+}
+
+void addLoginHints(const Inputs& inputs, const std::vector<GroupCount>& groups, Summary& summary) {
+  std::vector<FailedLogins> users;
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    const GroupCount& count = groups[i];
+    if (count.total == 0 || count.denied != count.total || count.predicted_granted == 0) continue;
+    const TaskGroup& group = inputs.groups[i];
+    auto user = std::find_if(users.begin(), users.end(),
+                             [&](const FailedLogins& u) { return u.user == group.user; });
+    if (user == users.end())
+      user = users.insert(users.end(), FailedLogins{group.user, {}, {}, 0, 0, {}});
+    addOnce(user->labels, group.label);
+    addOnce(user->authTypes, group.auth_type);
+    user->total += count.total;
+    user->predicted_granted += count.predicted_granted;
+    user->uuids.insert(user->uuids.end(), count.uuids.begin(), count.uuids.end());
+  }
+  for (FailedLogins& user : users) {
+    std::sort(user.uuids.begin(), user.uuids.end());
+    summary.hints.push_back(fmt::format(
+        "user {} ({} {}; {}): {} got a denied code although {} predicted granted: "
+        "authentication probably failed, and this user's refusals prove nothing: {}",
+        user.user, user.labels.size() == 1 ? "label" : "labels", listed(user.labels),
+        listed(user.authTypes),
+        user.total == 1 ? std::string("the 1 request") : fmt::format("all {} requests", user.total),
+        user.predicted_granted == 1 ? std::string("1 was")
+                                    : fmt::format("{} were", user.predicted_granted),
+        someOf(user.uuids)));
+  }
+}
 
 void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summary& summary) {
   std::vector<GroupCount> groups(inputs.groups.size());
   std::vector<std::string_view> noAnswer;
-  std::map<std::int64_t, std::size_t> neitherCodes;
+  std::map<std::int64_t, std::vector<std::string_view>> neitherCodes;
+  std::size_t neither = 0;
   for (const ViewEntry& view : entries) {
     const tav_rep::Verdict& v = view.verdict;
     if (view.request) {
@@ -42,24 +97,18 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
       ++group.total;
       group.denied += v.code_denied ? 1 : 0;
       group.predicted_granted += v.predicted == tav_rep::Prediction::granted ? 1 : 0;
+      group.uuids.push_back(*view.uuid);
     }
     if (view.uuid->empty()) continue;
     if (view.entry->code == 0 && !v.code_allowed && !v.code_denied) {
       noAnswer.push_back(*view.uuid);
     } else if (!v.code_allowed && !v.code_denied) {
-      ++neitherCodes[view.entry->code];
+      // Passing requests too: with labels ignored any code passes, and is named nowhere else.
+      neitherCodes[view.entry->code].push_back(*view.uuid);
+      ++neither;
     }
   }
-  for (std::size_t i = 0; i < groups.size(); ++i) {
-    const GroupCount& count = groups[i];
-    if (count.total == 0 || count.denied != count.total || count.predicted_granted == 0) continue;
-    const TaskGroup& group = inputs.groups[i];
-    summary.hints.push_back(fmt::format(
-        "user {} (label {}, {}): all {} requests got a denied code although {} of them were "
-        "predicted "
-        "granted: authentication probably failed, and this user's refusals prove nothing",
-        group.user, group.label, group.auth_type, count.total, count.predicted_granted));
-  }
+  addLoginHints(inputs, groups, summary);
   if (inputs.table.contains("")) {
     summary.hints.push_back(fmt::format(
         "responses.json holds an entry with an empty identifier: tav-req writes one for each "
@@ -73,13 +122,12 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
   }
   if (!neitherCodes.empty()) {
     std::string codes;
-    std::size_t count = 0;
-    for (const auto& [code, n] : neitherCodes) {
-      codes += fmt::format("{}{} ({}x)", codes.empty() ? "" : ", ", code, n);
-      count += n;
+    for (const auto& [code, uuids] : neitherCodes) {
+      codes += fmt::format("{}{} ({}x: {})", codes.empty() ? "" : ", ", code, uuids.size(),
+                           someOf(uuids));
     }
     summary.hints.push_back(fmt::format(
-        "{} requests got a code in neither the allowed nor the denied set: {}", count, codes));
+        "{} requests got a code in neither the allowed nor the denied set: {}", neither, codes));
   }
 }
 

@@ -101,8 +101,9 @@ TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
   EXPECT_NE(out.find("FAIL odd\\x01<&>\"'\n"), std::string::npos)
       << "control bytes reach the terminal";
   EXPECT_NE(
-      out.find("hint: user games (label 2:2, gssapi): all 2 requests got a denied code although "
-               "1 of them were predicted granted: authentication probably failed"),
+      out.find("hint: user games (label 2:2; gssapi): all 2 requests got a denied code although "
+               "1 was predicted granted: authentication probably failed, and this user's refusals "
+               "prove nothing: games-a, games-b\n"),
       std::string::npos);
   EXPECT_NE(out.find("hint: responses.json holds an entry with an empty identifier: tav-req "
                      "writes one for each failed transfer; requests without an answer: lost\n"),
@@ -184,6 +185,57 @@ TEST(ViewE2E, AllPassedIsStatusZeroAndQuietPrintsOnlyTheTotals) {
   const auto result = tav_test::runProgram(args);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "requests 1, passed 1, failed 0\n");
+}
+
+// A user whose logins fail under several labels and auth types gets one hint, and every hint
+// names its requests, passing ones included.
+TEST(ViewE2E, HintsNameTheirRequestsOneLinePerUser) {
+  tav_test::TempDir dir;
+  const auto meta = [](const std::string& uuid, const std::string& subject,
+                       const std::string& object, const std::string& max, bool ignore) {
+    return json{{"uuid", uuid},           {"subject_label", subject},
+                {"object_label", object}, {"min_mac_label", "0:0"},
+                {"max_mac_label", max},   {"expect_ignore_mac_label", ignore}};
+  };
+  const auto answer = [](const std::string& uuid, int code) {
+    return json{{"uuid", uuid}, {"code", code}, {"body", ""}};
+  };
+  const auto request = [](const std::string& uuid, const std::string& auth) {
+    return json{{"uuid", uuid}, {"uri", "http://h/" + uuid}, {"auth_type", auth}};
+  };
+  tav_test::writeFile(
+      dir / "metadata.json",
+      json({meta("g-a", "2:2", "0:0", "3:7", false), meta("g-b", "2:2", "3:7", "3:7", false),
+            meta("g-c", "2:2", "0:0", "3:7", false), meta("g-d", "0:0", "0:0", "3:7", false),
+            meta("ignored-302", "3:7", "1:1", "1:1", true),
+            meta("odd-302", "3:7", "1:1", "3:7", false)})
+          .dump());
+  tav_test::writeFile(dir / "responses.json",
+                      json({answer("g-a", 401), answer("g-b", 401), answer("g-c", 401),
+                            answer("g-d", 401), answer("ignored-302", 302), answer("odd-302", 302)})
+                          .dump());
+  const json user22 = {{"name", "games"}, {"password", "p"}, {"mac_label", "2:2"}};
+  const json user00 = {{"name", "games"}, {"password", "p"}, {"mac_label", "0:0"}};
+  tav_test::writeFile(
+      dir / "tasks.json",
+      json({{{"user", user22},
+             {"requests",
+              {request("g-a", "basic"), request("g-b", "basic"), request("g-c", "gssapi")}}},
+            {{"user", user00}, {"requests", {request("g-d", "basic")}}}})
+          .dump());
+  tav_test::writeFile(dir / "config.json", R"({"check_body": false, "body_template": "",
+                          "allowed_codes": [200], "denied_codes": [401, 403]})");
+  std::vector<std::string> args = viewArgs(dir);
+  args.insert(args.end(), {"-t", (dir / "tasks.json").string()});
+  const auto result = tav_test::runProgram(args);
+  EXPECT_EQ(result.status, 1) << result.err;
+  const std::string hints = result.out.substr(result.out.find("\nhint: ") + 1);
+  EXPECT_EQ(hints,
+            "hint: user games (labels 2:2, 0:0; basic, gssapi): all 4 requests got a denied code "
+            "although 3 were predicted granted: authentication probably failed, and this "
+            "user's refusals prove nothing: g-a, g-b, g-c, g-d\n"
+            "hint: 2 requests got a code in neither the allowed nor the denied set: 302 (2x: "
+            "ignored-302, odd-302)\n");
 }
 
 // Each input fault is told in a person's words, naming the file, the entry and the key.
