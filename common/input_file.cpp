@@ -165,6 +165,9 @@ InputDocument readInputDocument(const std::filesystem::path& path) {
     input.document = parseJsonText(text);
   } catch (const json::parse_error& error) {
     input.problem = notJsonReason(text, error);
+  } catch (const json::exception& error) {
+    // Well-formed, but beyond the library: a number past the range of a double.
+    input.problem = "cannot be read as JSON: " + plainLoaderReason(error.what());
   }
   return input;
 }

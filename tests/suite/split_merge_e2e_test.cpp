@@ -127,6 +127,8 @@ TEST(SuiteSplitMerge, MergeRefusesWhatTavRepWouldRefuse) {
       {R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"}, "requests": []}])",
        "this looks like a tasks file; give the merged responses.json"},
       {R"("answers")", "the top level is string, not an array of answers"},
+      {R"([{"uuid": "x", "code": 1e400, "body": ""}])",
+       "cannot be read as JSON: number overflow parsing '1e400'"},
       {"[{\"uuid\": \"x\",\n \"code\": 200,", "not JSON at line 2 column 13: ..."},
       {"-", "no such file"},
       {"/", "is a folder, not a file"},
