@@ -189,6 +189,34 @@ TEST(SuiteSplitMerge, SplitRefusesMetadataThatMissesRequests) {
   EXPECT_FALSE(fs::exists(dir / "shards"));
 }
 
+// split's inputs are told as such: a missing tasks file, a tasks file given as metadata, and a
+// bad task named by index and user.
+TEST(SuiteSplitMerge, SplitNamesWhatIsWrongWithItsInputs) {
+  tav_test::TempDir dir;
+  writeJson(dir / "tasks.json", json::array({task("nobody", {"a1"}), task("daemon", {"b1"})}));
+  json badTask = json::array({task("nobody", {"a1"}), task("daemon", {"b1"})});
+  badTask[1]["requests"][0].erase("uri");
+  writeJson(dir / "bad.json", badTask);
+  const std::string t = (dir / "tasks.json").string();
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-t", (dir / "missing.json").string()}, (dir / "missing.json").string() + ": no such file"},
+      {{"-t", t, "-m", t},
+       t + ": tav-rep would refuse it: this looks like a tasks file; give the metadata file"},
+      {{"-t", (dir / "bad.json").string()},
+       (dir / "bad.json").string() +
+           ": tav-req would refuse it: tasks[1] (user daemon): requests[0] has no \"uri\""},
+  };
+  for (const auto& [inputs, line] : cases) {
+    SCOPED_TRACE(line);
+    std::vector<std::string> args = {"split", "--shards", "2", "--out", (dir / "s").string()};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const auto result = runSuite(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "error: " + line + "\n");
+    EXPECT_FALSE(fs::exists(dir / "s"));
+  }
+}
+
 // A uuid used by tasks of two shards gets its metadata in both; metadata no request names is
 // left out, with a warning for each.
 TEST(SuiteSplitMerge, SplitGivesSharedUuidsToEveryShardAndWarns) {
