@@ -14,14 +14,26 @@ namespace {
 
 constexpr std::size_t kListedInHint = 5;
 
-// "a, b, c, d, e and 4 more"
-std::string someOf(const std::vector<std::string_view>& items) {
-  std::string text;
-  for (std::size_t i = 0; i < items.size() && i < kListedInHint; ++i) {
-    text += fmt::format("{}{}", i ? ", " : "", items[i].empty() ? "\"\"" : items[i]);
+// The requests a hint is about: how many, and the first few by name; a run of a million
+// requests keeps no list of them all.
+struct Named {
+  std::size_t count = 0;
+  std::vector<std::string_view> first;
+  void add(std::string_view uuid) {
+    if (first.size() < kListedInHint) first.push_back(uuid);
+    ++count;
   }
-  if (items.size() > kListedInHint)
-    text += fmt::format(" and {} more", items.size() - kListedInHint);
+};
+
+// "a, b, c, d, e and 4 more"
+std::string someOf(const Named& named) {
+  std::string text;
+  for (std::size_t i = 0; i < named.first.size(); ++i) {
+    text += fmt::format("{}{}", i ? ", " : "", named.first[i].empty() ? "\"\"" : named.first[i]);
+  }
+  if (named.count > named.first.size()) {
+    text += fmt::format(" and {} more", named.count - named.first.size());
+  }
   return text;
 }
 
@@ -30,11 +42,18 @@ void addOnce(std::vector<std::string_view>& items, std::string_view item) {
   if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(item);
 }
 
+std::string listed(const std::vector<std::string_view>& items) {
+  std::string text;
+  for (const std::string_view item : items) {
+    text += fmt::format("{}{}", text.empty() ? "" : ", ", item);
+  }
+  return text;
+}
+
 struct GroupCount {
   std::size_t total = 0;
   std::size_t denied = 0;
   std::size_t predicted_granted = 0;
-  std::vector<std::string_view> uuids;
 };
 
 // The task groups of one user whose every answer was a denial although some were predicted
@@ -43,20 +62,16 @@ struct FailedLogins {
   std::string_view user;
   std::vector<std::string_view> labels;
   std::vector<std::string_view> authTypes;
-  std::size_t total = 0;
   std::size_t predicted_granted = 0;
-  std::vector<std::string_view> uuids;
+  Named requests;
 };
 
-std::string listed(const std::vector<std::string_view>& items) {
-  std::string text;
-  for (const std::string_view item : items)
-    text += fmt::format("{}{}", text.empty() ? "" : ", ", item);
-  return text;
-}
-
-void addLoginHints(const Inputs& inputs, const std::vector<GroupCount>& groups, Summary& summary) {
+// One hint per user whose logins seem to have failed, over all its labels and auth types.
+void addLoginHints(const Inputs& inputs, const std::vector<ViewEntry>& entries,
+                   const std::vector<GroupCount>& groups, Summary& summary) {
+  constexpr std::size_t kNoUser = static_cast<std::size_t>(-1);
   std::vector<FailedLogins> users;
+  std::vector<std::size_t> userOfGroup(groups.size(), kNoUser);
   for (std::size_t i = 0; i < groups.size(); ++i) {
     const GroupCount& count = groups[i];
     if (count.total == 0 || count.denied != count.total || count.predicted_granted == 0) continue;
@@ -64,31 +79,37 @@ void addLoginHints(const Inputs& inputs, const std::vector<GroupCount>& groups, 
     auto user = std::find_if(users.begin(), users.end(),
                              [&](const FailedLogins& u) { return u.user == group.user; });
     if (user == users.end())
-      user = users.insert(users.end(), FailedLogins{group.user, {}, {}, 0, 0, {}});
+      user = users.insert(users.end(), FailedLogins{group.user, {}, {}, 0, {}});
     addOnce(user->labels, group.label);
     addOnce(user->authTypes, group.auth_type);
-    user->total += count.total;
     user->predicted_granted += count.predicted_granted;
-    user->uuids.insert(user->uuids.end(), count.uuids.begin(), count.uuids.end());
+    userOfGroup[i] = static_cast<std::size_t>(user - users.begin());
   }
-  for (FailedLogins& user : users) {
-    std::sort(user.uuids.begin(), user.uuids.end());
+  if (users.empty()) return;
+  // The entries are in uuid order, so each user's first requests by name come first.
+  for (const ViewEntry& view : entries) {
+    if (view.request && userOfGroup[view.request->group] != kNoUser) {
+      users[userOfGroup[view.request->group]].requests.add(*view.uuid);
+    }
+  }
+  for (const FailedLogins& user : users) {
+    const std::size_t total = user.requests.count;
     summary.hints.push_back(fmt::format(
         "user {} ({} {}; {}): {} got a denied code although {} predicted granted: "
         "authentication probably failed, and this user's refusals prove nothing: {}",
         user.user, user.labels.size() == 1 ? "label" : "labels", listed(user.labels),
         listed(user.authTypes),
-        user.total == 1 ? std::string("the 1 request") : fmt::format("all {} requests", user.total),
+        total == 1 ? std::string("the 1 request") : fmt::format("all {} requests", total),
         user.predicted_granted == 1 ? std::string("1 was")
                                     : fmt::format("{} were", user.predicted_granted),
-        someOf(user.uuids)));
+        someOf(user.requests)));
   }
 }
 
 void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summary& summary) {
   std::vector<GroupCount> groups(inputs.groups.size());
-  std::vector<std::string_view> noAnswer;
-  std::map<std::int64_t, std::vector<std::string_view>> neitherCodes;
+  Named noAnswer;
+  std::map<std::int64_t, Named> neitherCodes;
   std::size_t neither = 0;
   for (const ViewEntry& view : entries) {
     const tav_rep::Verdict& v = view.verdict;
@@ -97,34 +118,33 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
       ++group.total;
       group.denied += v.code_denied ? 1 : 0;
       group.predicted_granted += v.predicted == tav_rep::Prediction::granted ? 1 : 0;
-      group.uuids.push_back(*view.uuid);
     }
     if (view.uuid->empty()) continue;
     if (view.entry->code == 0 && !v.code_allowed && !v.code_denied) {
-      noAnswer.push_back(*view.uuid);
+      noAnswer.add(*view.uuid);
     } else if (!v.code_allowed && !v.code_denied) {
       // Passing requests too: with labels ignored any code passes, and is named nowhere else.
-      neitherCodes[view.entry->code].push_back(*view.uuid);
+      neitherCodes[view.entry->code].add(*view.uuid);
       ++neither;
     }
   }
-  addLoginHints(inputs, groups, summary);
+  addLoginHints(inputs, entries, groups, summary);
   if (inputs.table.contains("")) {
     summary.hints.push_back(fmt::format(
         "responses.json holds an entry with an empty identifier: tav-req writes one for each "
         "failed transfer{}{}",
-        noAnswer.empty() ? "" : "; requests without an answer: ", someOf(noAnswer)));
-  } else if (!noAnswer.empty()) {
+        noAnswer.count == 0 ? "" : "; requests without an answer: ", someOf(noAnswer)));
+  } else if (noAnswer.count > 0) {
     summary.hints.push_back(
         fmt::format("{} requests have no answer (code 0: the transfer failed, or responses.json "
                     "lacks them): {}",
-                    noAnswer.size(), someOf(noAnswer)));
+                    noAnswer.count, someOf(noAnswer)));
   }
   if (!neitherCodes.empty()) {
     std::string codes;
-    for (const auto& [code, uuids] : neitherCodes) {
-      codes += fmt::format("{}{} ({}x: {})", codes.empty() ? "" : ", ", code, uuids.size(),
-                           someOf(uuids));
+    for (const auto& [code, named] : neitherCodes) {
+      codes += fmt::format("{}{} ({}x: {})", codes.empty() ? "" : ", ", code, named.count,
+                           someOf(named));
     }
     summary.hints.push_back(fmt::format(
         "{} requests got a code in neither the allowed nor the denied set: {}", neither, codes));

@@ -1,6 +1,7 @@
 // The built tav-view on real files: its explanations, the failed set against tav-rep's
 // report.json, JUnit read by python3's XML parser, the page rendered by headless Chromium, and
 // bad inputs that leave no output file.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -203,17 +204,18 @@ TEST(ViewE2E, HintsNameTheirRequestsOneLinePerUser) {
   const auto request = [](const std::string& uuid, const std::string& auth) {
     return json{{"uuid", uuid}, {"uri", "http://h/" + uuid}, {"auth_type", auth}};
   };
-  tav_test::writeFile(
-      dir / "metadata.json",
-      json({meta("g-a", "2:2", "0:0", "3:7", false), meta("g-b", "2:2", "3:7", "3:7", false),
-            meta("g-c", "2:2", "0:0", "3:7", false), meta("g-d", "0:0", "0:0", "3:7", false),
-            meta("ignored-302", "3:7", "1:1", "1:1", true),
-            meta("odd-302", "3:7", "1:1", "3:7", false)})
-          .dump());
-  tav_test::writeFile(dir / "responses.json",
-                      json({answer("g-a", 401), answer("g-b", 401), answer("g-c", 401),
-                            answer("g-d", 401), answer("ignored-302", 302), answer("odd-302", 302)})
-                          .dump());
+  json metadata = {
+      meta("g-a", "2:2", "0:0", "3:7", false),        meta("g-b", "2:2", "3:7", "3:7", false),
+      meta("g-c", "2:2", "0:0", "3:7", false),        meta("g-d", "0:0", "0:0", "3:7", false),
+      meta("ignored-302", "3:7", "1:1", "1:1", true), meta("odd-302", "3:7", "1:1", "3:7", false)};
+  json responses = {answer("g-a", 401), answer("g-b", 401),         answer("g-c", 401),
+                    answer("g-d", 401), answer("ignored-302", 302), answer("odd-302", 302)};
+  for (int i = 1; i <= 5; ++i) {
+    metadata.push_back(meta(fmt::format("odd-302-{}", i), "3:7", "1:1", "3:7", false));
+    responses.push_back(answer(fmt::format("odd-302-{}", i), 302));
+  }
+  tav_test::writeFile(dir / "metadata.json", metadata.dump());
+  tav_test::writeFile(dir / "responses.json", responses.dump());
   const json user22 = {{"name", "games"}, {"password", "p"}, {"mac_label", "2:2"}};
   const json user00 = {{"name", "games"}, {"password", "p"}, {"mac_label", "0:0"}};
   tav_test::writeFile(
@@ -234,8 +236,8 @@ TEST(ViewE2E, HintsNameTheirRequestsOneLinePerUser) {
             "hint: user games (labels 2:2, 0:0; basic, gssapi): all 4 requests got a denied code "
             "although 3 were predicted granted: authentication probably failed, and this "
             "user's refusals prove nothing: g-a, g-b, g-c, g-d\n"
-            "hint: 2 requests got a code in neither the allowed nor the denied set: 302 (2x: "
-            "ignored-302, odd-302)\n");
+            "hint: 7 requests got a code in neither the allowed nor the denied set: 302 (7x: "
+            "ignored-302, odd-302, odd-302-1, odd-302-2, odd-302-3 and 2 more)\n");
 }
 
 // Each input fault is told in a person's words, naming the file, the entry and the key.
