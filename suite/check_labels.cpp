@@ -21,16 +21,17 @@ using nlohmann::json;
 template <typename Key, typename Hash = std::hash<Key>>
 class Places {
  public:
-  void add(const Key& key, std::string place) {
+  template <typename Make>
+  void add(const Key& key, Make&& place) {
     auto [found, fresh] = index_.try_emplace(key, keys_.size());
     if (fresh) keys_.push_back({key, {}});
-    keys_[found->second].second.push_back(std::move(place));
+    keys_[found->second].second.add(std::forward<Make>(place));
   }
-  const std::vector<std::pair<Key, std::vector<std::string>>>& all() const { return keys_; }
+  const std::vector<std::pair<Key, FirstFew>>& all() const { return keys_; }
 
  private:
   std::unordered_map<Key, std::size_t, Hash> index_;
-  std::vector<std::pair<Key, std::vector<std::string>>> keys_;
+  std::vector<std::pair<Key, FirstFew>> keys_;
 };
 
 struct TextsHash {
@@ -53,7 +54,7 @@ void warnReadAs(const std::string& path, const Places<std::string>& readAs, Labe
     findings.warning(fmt::format(
         "{}: label \"{}\" is read as {} in {}: {}; write what is meant in the plain form", path,
         text, tav::macLabelMeaning(*texts.parse(text).read.label),
-        counted(places.size(), "place", "places"), firstFew(places)));
+        counted(places.count(), "place", "places"), places.text()));
   }
 }
 
@@ -139,13 +140,13 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
       const LabelReading& reading = texts.parse(*value);
       if (!reading.read.label) {
         labels = false;
-        notLabels.add({*value, reading.read.error}, fmt::format("[{}] {}", k, key));
+        notLabels.add({*value, reading.read.error}, [&] { return fmt::format("[{}] {}", k, key); });
       } else if (!reading.asWritten) {
-        readAs.add(*value, fmt::format("[{}] {}", k, key));
+        readAs.add(*value, [&] { return fmt::format("[{}] {}", k, key); });
       }
     }
     if (!labels) continue;
-    const std::string entryPlace = fmt::format("[{}] \"{}\"", k, *entries[k].uuid);
+    const auto entryPlace = [&] { return fmt::format("[{}] \"{}\"", k, *entries[k].uuid); };
     std::string rangeKey = entry.min_mac_label;
     rangeKey += '\0';
     rangeKey += entry.max_mac_label;
@@ -164,22 +165,22 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
   for (const auto& [text, places] : notLabels.all()) {
     findings.error(fmt::format(
         "{}: \"{}\" is not a label ({}) in {}: {}; write LEVEL:HEXCATEGORIES such as 2:3", path,
-        text.first, text.second, counted(places.size(), "place", "places"), firstFew(places)));
+        text.first, text.second, counted(places.count(), "place", "places"), places.text()));
   }
   warnReadAs(path, readAs, texts, findings);
   for (const auto& [range, places] : emptyRanges.all()) {
     findings.error(fmt::format(
         "{}: the range {}..{} is empty (min_mac_label is not within max_mac_label) in {}: {}; "
         "tav-rep predicts every request of such an entry refused; fix the range",
-        path, range.first, range.second, counted(places.size(), "entry", "entries"),
-        firstFew(places)));
+        path, range.first, range.second, counted(places.count(), "entry", "entries"),
+        places.text()));
   }
   for (const auto& [key, places] : outside.all()) {
     const auto& [subject, low, high] = key;
     findings.warning(fmt::format(
         "{}: subject_label \"{}\" is outside the user's range {}..{} in {}: {}; tav-rep predicts "
         "each refused; widen the range unless that is intended",
-        path, subject, low, high, counted(places.size(), "entry", "entries"), firstFew(places)));
+        path, subject, low, high, counted(places.count(), "entry", "entries"), places.text()));
   }
 }
 
@@ -191,7 +192,7 @@ void checkTaskLabelTexts(const std::string& path, const std::vector<tav_req::Tas
   for (std::size_t t = 0; t < scanner.labels.size() && t < tasks.size(); ++t) {
     const std::optional<std::string>& text = scanner.labels[t];
     if (text && texts.parse(*text).read.label && !texts.parse(*text).asWritten) {
-      readAs.add(*text, taskWhere(tasks, t) + " mac_label");
+      readAs.add(*text, [&] { return taskWhere(tasks, t) + " mac_label"; });
     }
   }
   warnReadAs(path, readAs, texts, findings);

@@ -26,10 +26,10 @@ bool sameLabel(const tav::MacLabel& a, std::uint8_t level, std::uint32_t categor
 
 // What is wrong with the requests of one task, each list in request order.
 struct TaskFindings {
-  std::vector<std::string> missing;
-  std::vector<std::string> reused;
-  std::vector<std::string> mismatched;
-  std::vector<std::string> oddAuth;
+  FirstFew missing;
+  FirstFew reused;
+  FirstFew mismatched;
+  FirstFew oddAuth;
 };
 
 void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
@@ -41,26 +41,26 @@ void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& 
     findings.error(fmt::format(
         "{}: no entry in {} for {}: {}; tav-rep judges a request without labels as failed; add "
         "the entries or fix the uuids",
-        where, metadataPath, counted(found.missing.size(), "request", "requests"),
-        firstFew(found.missing)));
+        where, metadataPath, counted(found.missing.count(), "request", "requests"),
+        found.missing.text()));
   }
   if (!found.reused.empty()) {
     findings.error(fmt::format(
         "{}: {} with a uuid already used: {}; their answers cannot be told apart; give each "
         "request its own uuid",
-        where, counted(found.reused.size(), "request", "requests"), firstFew(found.reused)));
+        where, counted(found.reused.count(), "request", "requests"), found.reused.text()));
   }
   if (!found.mismatched.empty()) {
     findings.error(fmt::format(
         "{}: sent with mac_label {}, but {} judges {} as another subject_label: {}; make them "
         "the same",
         where, tav::macLabelMeaning({user.macLevel, user.macCategories}), metadataPath,
-        counted(found.mismatched.size(), "request", "requests"), firstFew(found.mismatched)));
+        counted(found.mismatched.count(), "request", "requests"), found.mismatched.text()));
   }
   if (!found.oddAuth.empty()) {
     findings.warning(fmt::format(
         "{}: {} with an auth_type neither basic nor gssapi, which tav-req sends as basic: {}",
-        where, counted(found.oddAuth.size(), "request", "requests"), firstFew(found.oddAuth)));
+        where, counted(found.oddAuth.count(), "request", "requests"), found.oddAuth.text()));
   }
 }
 
@@ -73,7 +73,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
   std::unordered_map<std::string_view, UuidPlaces> places;
   places.reserve(entries.size());
   std::vector<bool> settled(entries.size(), false);  // answered, or already reported twice
-  std::vector<std::string> twice;
+  FirstFew twice;
   for (std::size_t k = 0; k < entries.size(); ++k) {
     UuidPlaces& place = places[*entries[k].uuid];
     if (place.entry == kNone) {
@@ -81,33 +81,37 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
       continue;
     }
     settled[k] = true;
-    twice.push_back(fmt::format("[{}] \"{}\" (first [{}])", k, *entries[k].uuid, place.entry));
+    twice.add(
+        [&] { return fmt::format("[{}] \"{}\" (first [{}])", k, *entries[k].uuid, place.entry); });
   }
   if (!twice.empty()) {
     findings.error(fmt::format(
         "{}: {} with more than one entry: {}; tav-rep keeps only the last entry of a uuid; "
         "remove or rename them",
-        metadataPath, counted(twice.size(), "uuid", "uuids"), firstFew(twice)));
+        metadataPath, counted(twice.count(), "uuid", "uuids"), twice.text()));
   }
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     const tav_req::Task& task = tasks[t];
     TaskFindings found;
     for (std::size_t r = 0; r < task.requests.size(); ++r) {
       const tav_req::TaskRequest& request = task.requests[r];
-      const std::string requestPlace = fmt::format("requests[{}] \"{}\"", r, request.uuid);
+      const auto requestPlace = [&] { return fmt::format("requests[{}] \"{}\"", r, request.uuid); };
       if (request.authTypeName != "basic" && request.authTypeName != "gssapi") {
-        found.oddAuth.push_back(fmt::format("requests[{}] \"{}\"", r, request.authTypeName));
+        found.oddAuth.add(
+            [&] { return fmt::format("requests[{}] \"{}\"", r, request.authTypeName); });
       }
       UuidPlaces& place = places[request.uuid];
       if (place.task != kNone) {
-        found.reused.push_back(
-            fmt::format("{} (as tasks[{}] requests[{}])", requestPlace, place.task, place.request));
+        found.reused.add([&] {
+          return fmt::format("{} (as tasks[{}] requests[{}])", requestPlace(), place.task,
+                             place.request);
+        });
         continue;
       }
       place.task = t;
       place.request = r;
       if (place.entry == kNone) {
-        found.missing.push_back(requestPlace);
+        found.missing.add(requestPlace);
         continue;
       }
       settled[place.entry] = true;
@@ -115,22 +119,25 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
       const tav::MacLabelText& subject = texts.parse(entry.subject_label).read;
       if (subject.label &&
           !sameLabel(*subject.label, task.user.macLevel, task.user.macCategories)) {
-        found.mismatched.push_back(fmt::format("{} (subject_label \"{}\" at [{}])", requestPlace,
-                                               entry.subject_label, place.entry));
+        found.mismatched.add([&] {
+          return fmt::format("{} (subject_label \"{}\" at [{}])", requestPlace(),
+                             entry.subject_label, place.entry);
+        });
       }
     }
     reportTask(tasksPath, tasks, t, metadataPath, found, findings);
   }
-  std::vector<std::string> unanswered;
+  FirstFew unanswered;
   for (std::size_t k = 0; k < entries.size(); ++k) {
-    if (!settled[k]) unanswered.push_back(fmt::format("[{}] \"{}\"", k, *entries[k].uuid));
+    if (!settled[k])
+      unanswered.add([&] { return fmt::format("[{}] \"{}\"", k, *entries[k].uuid); });
   }
   if (!unanswered.empty()) {
     findings.error(fmt::format(
         "{}: no request of {} answers {}: {}; tav-rep fails each as unanswered; remove them or "
         "fix the uuids",
-        metadataPath, tasksPath, counted(unanswered.size(), "entry", "entries"),
-        firstFew(unanswered)));
+        metadataPath, tasksPath, counted(unanswered.count(), "entry", "entries"),
+        unanswered.text()));
   }
 }
 

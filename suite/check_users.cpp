@@ -93,7 +93,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
                     const CheckOptions& options, AccessProbe& probe, Findings& findings) {
   std::map<std::tuple<std::string, unsigned, std::uint32_t>, std::size_t> seen;
   std::map<std::string, std::optional<TaskUserId>> users;
-  std::map<std::string, std::vector<std::string>> unknown;  // user -> its tasks
+  std::map<std::string, FirstFew> unknown;  // user -> its tasks
   std::vector<std::string> unknownOrder;
   std::set<std::string> outputChecked;
   const bool outputFolder = !options.outputDir.empty() && isFolder(options.outputDir);
@@ -113,7 +113,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
     if (known == users.end()) known = users.emplace(user.name, findUser(user.name)).first;
     if (!known->second) {
       if (!unknown.contains(user.name)) unknownOrder.push_back(user.name);
-      unknown[user.name].push_back(fmt::format("tasks[{}]", t));
+      unknown[user.name].add([&] { return fmt::format("tasks[{}]", t); });
       continue;
     }
     const TaskUserId& id = *known->second;
@@ -132,7 +132,7 @@ void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& t
   for (const std::string& name : unknownOrder) {
     findings.error(fmt::format(
         "{}: user \"{}\" of {} does not exist on this machine; create the account or fix the name",
-        path, name, firstFew(unknown[name])));
+        path, name, unknown[name].text()));
   }
   if (root.skipped > 0) {
     findings.warning(

@@ -16,13 +16,10 @@ void reportFileWarning(const std::filesystem::path& file, const std::string& why
   std::cerr << tav::terminalText(fmt::format("warning: {}: {}", file.string(), why)) << std::endl;
 }
 
-std::string firstFew(const std::vector<std::string>& items) {
-  constexpr std::size_t kFew = 5;
+std::string FirstFew::text() const {
   std::string text;
-  for (std::size_t i = 0; i < items.size() && i < kFew; ++i) {
-    text += (i == 0 ? "" : ", ") + items[i];
-  }
-  if (items.size() > kFew) text += fmt::format(" and {} more", items.size() - kFew);
+  for (std::size_t i = 0; i < first_.size(); ++i) text += (i == 0 ? "" : ", ") + first_[i];
+  if (count_ > first_.size()) text += fmt::format(" and {} more", count_ - first_.size());
   return text;
 }
 

@@ -81,18 +81,18 @@ bool metadataCoversRequests(const SplitOptions& options, const std::vector<tav_r
   std::unordered_set<std::string> named;
   for (const json& entry : metadata) named.insert(entry.at("uuid").get<std::string>());
   std::unordered_set<std::string> seen;
-  std::vector<std::string> missing;
+  FirstFew missing;
   for (const tav_req::Task& task : tasks) {
     for (const tav_req::TaskRequest& request : task.requests) {
       if (!seen.insert(request.uuid).second || named.contains(request.uuid)) continue;
-      missing.push_back(fmt::format("\"{}\"", request.uuid));
+      missing.add([&] { return fmt::format("\"{}\"", request.uuid); });
     }
   }
   if (missing.empty()) return true;
   reportFileError(options.metadata,
                   fmt::format("has no entry for {} of the {} request uuids of {} ({}); give the "
                               "metadata of this suite",
-                              missing.size(), seen.size(), options.tasks, firstFew(missing)));
+                              missing.count(), seen.size(), options.tasks, missing.text()));
   return false;
 }
 
@@ -101,12 +101,13 @@ bool metadataCoversRequests(const SplitOptions& options, const std::vector<tav_r
 std::vector<json> metadataShards(const SplitOptions& options, json& metadata,
                                  const ShardsOfUuid& shardsOf, std::size_t shards) {
   std::vector<json> result(shards, json::array());
-  std::vector<std::string> unnamed;
+  FirstFew unnamed;
   std::size_t k = 0;
   for (json& entry : metadata) {
     const auto found = shardsOf.find(entry.at("uuid").get<std::string>());
     if (found == shardsOf.end()) {
-      unnamed.push_back(fmt::format("[{}] \"{}\"", k, entry.at("uuid").get<std::string>()));
+      unnamed.add(
+          [&] { return fmt::format("[{}] \"{}\"", k, entry.at("uuid").get<std::string>()); });
     } else {
       for (std::size_t i = 0; i + 1 < found->second.size(); ++i) {
         result[found->second[i]].push_back(entry);
@@ -118,7 +119,7 @@ std::vector<json> metadataShards(const SplitOptions& options, json& metadata,
   if (!unnamed.empty()) {
     reportFileWarning(options.metadata,
                       fmt::format("entries no request of {} names, left out of every shard: {}",
-                                  options.tasks, firstFew(unnamed)));
+                                  options.tasks, unnamed.text()));
   }
   return result;
 }
@@ -126,19 +127,19 @@ std::vector<json> metadataShards(const SplitOptions& options, json& metadata,
 void warnAboutSharedUuids(const SplitOptions& options, const std::vector<tav_req::Task>& tasks,
                           const ShardsOfUuid& shardsOf) {
   std::unordered_set<std::string> reported;
-  std::vector<std::string> shared;
+  FirstFew shared;
   for (const tav_req::Task& task : tasks) {
     for (const tav_req::TaskRequest& request : task.requests) {
       const std::vector<std::size_t>& shards = shardsOf.at(request.uuid);
       if (shards.size() < 2 || !reported.insert(request.uuid).second) continue;
-      shared.push_back(fmt::format("\"{}\" ({})", request.uuid, shardList(shards)));
+      shared.add([&] { return fmt::format("\"{}\" ({})", request.uuid, shardList(shards)); });
     }
   }
   if (shared.empty()) return;
   reportFileWarning(options.tasks,
                     fmt::format("uuids in tasks of different shards, each of which gets their "
                                 "metadata: {}",
-                                firstFew(shared)));
+                                shared.text()));
 }
 
 }  // namespace
