@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tav_suite {
@@ -26,9 +25,6 @@ class FirstFew {
   void add(Make&& make) {
     if (first_.size() < kFew) first_.push_back(make());
     ++count_;
-  }
-  void add(std::string item) {
-    add([&] { return std::move(item); });
   }
   std::size_t count() const { return count_; }
   bool empty() const { return count_ == 0; }
