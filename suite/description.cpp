@@ -3,14 +3,12 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <iostream>
 #include <set>
 #include <stdexcept>
 #include <tuple>
 
 #include "common/input_file.h"
 #include "common/mac_label_text.h"
-#include "common/terminal_text.h"
 #include "rep/label_cache.h"
 #include "suite/report_line.h"
 
