@@ -34,6 +34,7 @@ template <typename T>
 struct Loaded {
   std::optional<T> value;
   std::vector<std::string> complaints;
+  std::vector<std::optional<std::string>> labelTexts;  // of a tasks file, by task
 };
 
 // The loader's refusal as a finding, in a person's words; true when there was none.
@@ -58,6 +59,10 @@ Loaded<std::vector<tav_req::Task>> loadTasksFile(const std::string& path,
   Loaded<std::vector<tav_req::Task>> loaded;
   loaded.value = tav_req::loadTasks(path);
   loaded.complaints = recorder.take();
+  // Read here, beside the larger metadata, the second pass costs no time of its own.
+  if (loaded.complaints.empty() && !loaded.value->empty()) {
+    loaded.labelTexts = scanTaskLabelTexts(path);
+  }
   return loaded;
 }
 
@@ -176,7 +181,7 @@ Findings checkSuite(const CheckOptions& options) {
   if (!options.logDir.empty()) checkFolder(options.logDir, "logs", findings);
   LabelTexts texts;
   if (metadata) checkMetadataLabels(options.metadata, metadata->entries, texts, findings);
-  if (tasks) checkTaskLabelTexts(options.tasks, *tasks, texts, findings);
+  if (tasks) checkTaskLabelTexts(options.tasks, *tasks, loadedTasks.labelTexts, texts, findings);
   if (tasks && metadata) {
     checkCrossReferences(options.tasks, *tasks, options.metadata, metadata->entries, texts,
                          findings);

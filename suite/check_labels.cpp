@@ -184,13 +184,18 @@ void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntr
   }
 }
 
-void checkTaskLabelTexts(const std::string& path, const std::vector<tav_req::Task>& tasks,
-                         LabelTexts& texts, Findings& findings) {
+std::vector<std::optional<std::string>> scanTaskLabelTexts(const std::string& path) {
   MacLabelScanner scanner;
-  if (!json::sax_parse(tav::readWholeFile(path), &scanner)) return;
+  if (!json::sax_parse(tav::readWholeFile(path), &scanner)) return {};
+  return std::move(scanner.labels);
+}
+
+void checkTaskLabelTexts(const std::string& path, const std::vector<tav_req::Task>& tasks,
+                         const std::vector<std::optional<std::string>>& labels, LabelTexts& texts,
+                         Findings& findings) {
   Places<std::string> readAs;
-  for (std::size_t t = 0; t < scanner.labels.size() && t < tasks.size(); ++t) {
-    const std::optional<std::string>& text = scanner.labels[t];
+  for (std::size_t t = 0; t < labels.size() && t < tasks.size(); ++t) {
+    const std::optional<std::string>& text = labels[t];
     if (text && texts.parse(*text).read.label && !texts.parse(*text).asWritten) {
       readAs.add(*text, [&] { return taskWhere(tasks, t) + " mac_label"; });
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -50,9 +51,14 @@ std::string counted(std::size_t count, const char* one, const char* many);
 void checkMetadataLabels(const std::string& path, const std::vector<MetadataEntry>& entries,
                          LabelTexts& texts, Findings& findings);
 
-// The tasks' mac_label texts as written, which the loaded tasks no longer hold.
+// The tasks' mac_label texts as written, by task, which the loaded tasks no longer hold; read
+// without building the document. Empty for a file that does not parse.
+std::vector<std::optional<std::string>> scanTaskLabelTexts(const std::string& path);
+
+// The texts of the scan that the programs read as something else than written.
 void checkTaskLabelTexts(const std::string& path, const std::vector<tav_req::Task>& tasks,
-                         LabelTexts& texts, Findings& findings);
+                         const std::vector<std::optional<std::string>>& labels, LabelTexts& texts,
+                         Findings& findings);
 
 // Requests against metadata: each uuid once on each side, and the same subject label.
 void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
