@@ -25,6 +25,18 @@ CAPS_STANDIN="43c 43c 43c"
 
 die() { echo "lab.sh: $*" >&2; exit 1; }
 
+# die_log LOG MESSAGE: dies with the end of LOG, which a failed `up` removes
+# with the rest of the folder.
+die_log() {
+  local log=$1
+  shift
+  {
+    echo "lab.sh: $*; the end of $(basename "$log"):"
+    tail -n 20 "$log" 2>/dev/null | sed 's/^/  /'
+  } >&2
+  exit 1
+}
+
 # True when label $1 dominates label $2: level not lower, every category held.
 dominates() {
   local sl=${1%%:*} sc=${1#*:} ol=${2%%:*} oc=${2#*:}
@@ -64,6 +76,21 @@ lab_down() {
   return "$rc"
 }
 
+# After a failed `up`: stops what it started and removes what it created, so
+# the next `up` on the folder works. A process that does not stop keeps the
+# folder and its pid file for `down`.
+up_failed() {
+  if ! lab_down; then
+    echo "lab.sh: a server of the failed up does not stop; run lab.sh down $DIR" >&2
+    return
+  fi
+  if [[ -n $CREATED ]]; then
+    rm -rf -- "$CREATED"
+  else
+    find "$DIR" -mindepth 1 -delete
+  fi
+}
+
 write_krb5_conf() {
   cat >"$DIR/krb5.conf" <<EOF
 [libdefaults]
@@ -101,15 +128,15 @@ make_kdc() {
   master=$(random_hex 16)
   printf '%s\n%s\n' "$master" "$master" |
     kdb5_util create -s -r "$REALM" >"$DIR/logs/kdb5_util.log" 2>&1 ||
-    die "kdb5_util create failed, see $DIR/logs/kdb5_util.log"
+    die_log "$DIR/logs/kdb5_util.log" "kdb5_util create failed"
   {
     for u in "${USERS[@]}"; do echo "addprinc -pw ${PASSWORD[$u]} $u"; done
     echo "addprinc -randkey HTTP/localhost"
     echo "addprinc -randkey HTTP/127.0.0.1"
     echo "ktadd -k $DIR/http.keytab HTTP/localhost HTTP/127.0.0.1"
   } | kadmin.local -r "$REALM" >"$DIR/logs/kadmin.log" 2>&1 ||
-    die "kadmin.local failed, see $DIR/logs/kadmin.log"
-  [[ -s $DIR/http.keytab ]] || die "no keytab, see $DIR/logs/kadmin.log"
+    die_log "$DIR/logs/kadmin.log" "kadmin.local failed"
+  [[ -s $DIR/http.keytab ]] || die_log "$DIR/logs/kadmin.log" "no keytab"
   chown root:www-data "$DIR/http.keytab"
   chmod 0640 "$DIR/http.keytab"
 }
@@ -124,14 +151,14 @@ start_kdc() {
     fi
     stop_pidfile "$DIR/run/kdc.pid"
   done
-  die "krb5kdc does not start, see $DIR/logs/kdc.log"
+  die_log "$DIR/logs/kdc.log" "krb5kdc does not start"
 }
 
 get_tickets() {
   local u
   for u in "${USERS[@]}"; do
     echo "${PASSWORD[$u]}" | kinit -c "FILE:$DIR/ccache/$u" "$u@$REALM" \
-      >>"$DIR/logs/kinit.log" 2>&1 || die "kinit $u failed, see $DIR/logs/kinit.log"
+      >>"$DIR/logs/kinit.log" 2>&1 || die_log "$DIR/logs/kinit.log" "kinit $u failed"
     # The task user must own its cache: libkrb5 mishandles one it cannot read.
     chown "$u:$(id -gn "$u")" "$DIR/ccache/$u"
     chmod 0600 "$DIR/ccache/$u"
@@ -246,7 +273,7 @@ start_httpd() {
     ((try == 1)) || HTTP_PORT=$(free_ports tcp)
     write_httpd_conf
     /usr/sbin/apache2 -t -f "$DIR/conf/httpd.conf" >"$DIR/logs/configtest.log" 2>&1 ||
-      die "apache2 rejects its config, see $DIR/logs/configtest.log"
+      die_log "$DIR/logs/configtest.log" "apache2 rejects its config"
     if start_polled "$DIR/run/apache.pid" "$HTTP_PORT" "$DIR/logs/apache.out" \
       KRB5_CONFIG="$DIR/krb5.conf" KRB5RCACHEDIR="$DIR/rcache" \
       /usr/sbin/apache2 -f "$DIR/conf/httpd.conf" -DFOREGROUND; then
@@ -254,7 +281,7 @@ start_httpd() {
     fi
     stop_pidfile "$DIR/run/apache.pid"
   done
-  die "apache2 does not start, see $DIR/logs/error.log"
+  die_log "$DIR/logs/error.log" "apache2 does not start"
 }
 
 # Serves a copy of the CGI program, with the libraries it loads from outside
@@ -355,11 +382,20 @@ lab_up() {
   if [[ -e $DIR ]]; then
     [[ -d $DIR && -z $(ls -A "$DIR") ]] || die "$DIR exists and is not empty"
   fi
+  # The topmost folder that mkdir -p is about to create, if any.
+  local above=$DIR
+  CREATED=""
+  while [[ ! -e $above ]]; do
+    CREATED=$above
+    above=$(dirname "$above")
+  done
   mkdir -p "$DIR"
   DIR=$(realpath "$DIR")
-  [[ $DIR =~ ^/[A-Za-z0-9._/+-]+$ ]] || die "lab folder path has unsafe characters: $DIR"
-  trap 'rc=$?; if ((rc)); then lab_down; fi' EXIT
+  [[ -z $CREATED ]] || CREATED=$(realpath "$CREATED")
+  # From here the folder is empty or ours, and a failure takes back what it made.
+  trap 'rc=$?; if ((rc)); then up_failed; fi' EXIT
   trap 'exit 1' INT TERM HUP
+  [[ $DIR =~ ^/[A-Za-z0-9._/+-]+$ ]] || die "lab folder path has unsafe characters: $DIR"
   # The workers and task users must enter the lab (mktemp -d makes 0700).
   chmod 0755 "$DIR"
   mkdir -p "$DIR"/{conf,kdc,run,logs,www,ccache}

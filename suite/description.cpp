@@ -3,14 +3,15 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iostream>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
-#include "common/json_document.h"
+#include "common/input_file.h"
 #include "common/mac_label_text.h"
+#include "rep/label_cache.h"
 #include "req/task.h"
+#include "suite/report_line.h"
 
 namespace tav_suite {
 
@@ -72,12 +73,23 @@ std::string httpUrl(const json& value, const std::string& where) {
   return result;
 }
 
-// The label text as every program reads it; the texts are kept as written.
-std::string label(const json& value, const std::string& where) {
-  std::string result = text(value, where);
-  const tav::MacLabelText parsed = tav::parseMacLabelText(result);
-  if (!parsed.label) fail(where, fmt::format("\"{}\" is not a label: {}", result, parsed.error));
-  return result;
+// A label in its plain form only: a text the programs would read as something else is a
+// typo that would test the wrong label.
+tav::MacLabel plainLabel(const std::string& text, const std::string& where) {
+  const tav::MacLabelText parsed = tav::parsePlainMacLabel(text);
+  if (!parsed.label) fail(where, fmt::format("\"{}\" is not a label: {}", text, parsed.error));
+  return *parsed.label;
+}
+
+// The label as written, and as the programs read it: the text itself where they read it so.
+std::pair<std::string, std::string> label(const json& value, const std::string& where) {
+  std::string written = text(value, where);
+  const tav::MacLabel meant = plainLabel(written, where);
+  const tav::MacLabelText read = tav::parseMacLabelText(written);
+  const bool same =
+      read.label && read.label->level == meant.level && read.label->categories == meant.categories;
+  std::string programText = same ? written : tav::programMacLabelText(meant);
+  return {std::move(written), std::move(programText)};
 }
 
 const json& nonEmptyArray(const json& value, const std::string& where) {
@@ -86,22 +98,18 @@ const json& nonEmptyArray(const json& value, const std::string& where) {
   return value;
 }
 
-std::string labelText(const tav::MacLabel& label) {
-  return fmt::format("{}:{:x}", label.level, label.categories);
-}
-
 // The lowest label every label of the user dominates and the highest that dominates them all.
 std::pair<std::string, std::string> defaultRange(const std::vector<std::string>& labels) {
-  tav::MacLabel low = *tav::parseMacLabelText(labels.front()).label;
+  tav::MacLabel low = *tav::parsePlainMacLabel(labels.front()).label;
   tav::MacLabel high = low;
   for (const std::string& text : labels) {
-    const tav::MacLabel l = *tav::parseMacLabelText(text).label;
+    const tav::MacLabel l = *tav::parsePlainMacLabel(text).label;
     low.level = std::min(low.level, l.level);
     low.categories &= l.categories;
     high.level = std::max(high.level, l.level);
     high.categories |= l.categories;
   }
-  return {labelText(low), labelText(high)};
+  return {tav::programMacLabelText(low), tav::programMacLabelText(high)};
 }
 
 UserSpec readUser(const json& value, const std::string& where) {
@@ -119,13 +127,34 @@ UserSpec readUser(const json& value, const std::string& where) {
   const std::string labelsAt = child(where, "labels");
   const json& labels = nonEmptyArray(value["labels"], labelsAt);
   for (std::size_t i = 0; i < labels.size(); ++i) {
-    user.labels.push_back(label(labels[i], item(labelsAt, i)));
+    auto [written, programText] = label(labels[i], item(labelsAt, i));
+    user.labels.push_back(std::move(written));
+    user.mac_labels.push_back(std::move(programText));
   }
   const auto [low, high] = defaultRange(user.labels);
-  user.min_label =
-      value.contains("min_label") ? label(value["min_label"], child(where, "min_label")) : low;
-  user.max_label =
-      value.contains("max_label") ? label(value["max_label"], child(where, "max_label")) : high;
+  user.min_label = low;
+  user.max_label = high;
+  std::string minWritten = low;
+  std::string maxWritten = high;
+  if (value.contains("min_label")) {
+    std::tie(minWritten, user.min_label) = label(value["min_label"], child(where, "min_label"));
+  }
+  if (value.contains("max_label")) {
+    std::tie(maxWritten, user.max_label) = label(value["max_label"], child(where, "max_label"));
+  }
+  // Decided by the platform label library, as tav-rep decides ranges.
+  tav_rep::LabelCache cache;
+  if (cache.validate(user.min_label, user.min_label, user.max_label) != true) {
+    if (value.contains("min_label")) {
+      fail(child(where, "min_label"),
+           fmt::format("\"{}\" is not within max_label \"{}\": the range is empty", minWritten,
+                       maxWritten));
+    }
+    fail(child(where, "max_label"),
+         fmt::format("\"{}\" does not hold min_label {} (the lowest of the labels): the range "
+                     "is empty",
+                     maxWritten, minWritten));
+  }
   if (value.contains("env")) {
     const std::string envAt = child(where, "env");
     requireObject(value["env"], envAt);
@@ -155,7 +184,7 @@ ObjectSpec readObject(const json& value, const std::string& where,
   if (!value.contains("name")) fail(where, "has no \"name\"");
   object.name = nonEmptyText(value["name"], child(where, "name"));
   if (!value.contains("label")) fail(where, "has no \"label\"");
-  object.label = label(value["label"], child(where, "label"));
+  object.label = label(value["label"], child(where, "label")).second;
   if (value.contains("ignore_mac_label")) {
     const json& ignore = value["ignore_mac_label"];
     if (!ignore.is_boolean()) {
@@ -196,8 +225,16 @@ std::vector<std::int64_t> codes(const json& value, const std::string& where) {
   if (!value.is_array()) fail(where, fmt::format("is {}, not an array", value.type_name()));
   std::vector<std::int64_t> result;
   for (std::size_t i = 0; i < value.size(); ++i) {
-    if (!value[i].is_number_integer()) fail(item(where, i), "is not a whole number");
-    result.push_back(value[i].get<std::int64_t>());
+    const json& code = value[i];
+    if (!code.is_number_integer()) fail(item(where, i), "is not a whole number");
+    // Read unsigned first: a huge number must not wrap into a small or negative one.
+    const bool http = code.is_number_unsigned()
+                          ? code.get<std::uint64_t>() >= 100 && code.get<std::uint64_t>() <= 599
+                          : code.get<std::int64_t>() >= 100 && code.get<std::int64_t>() <= 599;
+    if (!http) {
+      fail(item(where, i), fmt::format("{} is not an HTTP status code (100 to 599)", code.dump()));
+    }
+    result.push_back(code.get<std::int64_t>());
   }
   return result;
 }
@@ -224,7 +261,7 @@ json readReport(const json& description) {
   return config;
 }
 
-Description readDescription(const json& document) {
+Description describe(const json& document) {
   requireObject(document, "");
   onlyKeys(document, "", {"base_url", "auth_types", "users", "objects", "report"});
   Description description;
@@ -265,29 +302,34 @@ Description readDescription(const json& document) {
 
 void reportDescriptionError(const std::filesystem::path& path, const std::string& where,
                             const std::string& why) {
-  std::cerr << fmt::format("error: {}: {}: {}", path.string(), where.empty() ? "top level" : where,
-                           why)
-            << std::endl;
+  reportFileError(path, fmt::format("{}: {}", where.empty() ? "top level" : where, why));
+}
+
+DescriptionRead readDescription(const json& document) {
+  DescriptionRead read;
+  try {
+    read.description = describe(document);
+  } catch (const DescriptionError& error) {
+    read.where = error.where;
+    read.why = error.what();
+  }
+  return read;
 }
 
 std::optional<Description> loadDescription(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) {
-    std::cerr << fmt::format("error: {}: cannot be read", path.string()) << std::endl;
+  const tav::InputDocument input = tav::readInputDocument(path);
+  if (!input.document) {
+    reportFileError(path, input.problem);
     return std::nullopt;
   }
-  in.close();
-  json document;
-  try {
-    document = tav::parseJsonText(tav::readWholeFile(path));
-  } catch (const json::parse_error& error) {
-    std::cerr << fmt::format("error: {}: not JSON: {}", path.string(), error.what()) << std::endl;
-    return std::nullopt;
-  }
-  try {
-    return readDescription(document);
-  } catch (const DescriptionError& error) {
-    reportDescriptionError(path, error.where, error.what());
+  DescriptionRead read = readDescription(*input.document);
+  if (read.description) return std::move(read.description);
+  // Another file of a suite given by mistake fails somewhere; saying which file it is helps more.
+  const std::string lookalike = tav::lookalikeReason(*input.document, tav::SuiteFile::description);
+  if (!lookalike.empty()) {
+    reportFileError(path, lookalike);
+  } else {
+    reportDescriptionError(path, read.where, read.why);
   }
   return std::nullopt;
 }

@@ -16,15 +16,16 @@ namespace tav_suite {
 struct UserSpec {
   std::string name;
   std::string password;
-  std::vector<std::string> labels;
-  std::string min_label;
+  std::vector<std::string> labels;      // as written: the uuids carry them
+  std::vector<std::string> mac_labels;  // the same labels as the programs read them
+  std::string min_label;                // as the programs read it
   std::string max_label;
   std::map<std::string, std::string> env;
 };
 
 struct ObjectSpec {
   std::string name;
-  std::string label;
+  std::string label;  // as the programs read it
   bool ignore_mac_label = false;
   std::map<std::string, std::string> urls;  // by auth type, absolute
 };
@@ -35,6 +36,15 @@ struct Description {
   std::vector<ObjectSpec> objects;
   nlohmann::json config;  // the report configuration as tav-rep reads it
 };
+
+// A description read from its document, or where (a JSON path such as "users[1].labels[0]",
+// empty for the top level) and why it cannot be used.
+struct DescriptionRead {
+  std::optional<Description> description;
+  std::string where;
+  std::string why;
+};
+DescriptionRead readDescription(const nlohmann::json& document);
 
 // The description in the file. No value when it is not usable; then one line on standard error
 // names the file, the JSON path of the problem and why.

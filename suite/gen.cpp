@@ -9,9 +9,10 @@
 #include <unordered_set>
 
 #include "common/json_document.h"
+#include "common/log_capture.h"
 #include "common/output_set.h"
 #include "rep/report_config.h"
-#include "suite/log_recorder.h"
+#include "suite/report_line.h"
 #include "suite/suite_files.h"
 
 namespace tav_suite {
@@ -140,7 +141,7 @@ std::optional<GeneratedSuite> generateSuite(const Description& description,
     const std::string range = fmt::format(R"(, "min_mac_label": {}, "max_mac_label": {})",
                                           jsonString(user.min_label), jsonString(user.max_label));
     for (std::size_t l = 0; l < user.labels.size(); ++l) {
-      const std::string label = jsonString(user.labels[l]);
+      const std::string label = jsonString(user.mac_labels[l]);
       // Every uuid of the task ends in its object's name after this: "{user}-{label}-".
       const std::string userPart = fmt::format("-{}-{}-", user.name, uuidLabel(user.labels[l]));
       suite.tasks += firstTask ? "\n  {\n" : ",\n  {\n";
@@ -202,7 +203,7 @@ bool configLoads(const json& config, const std::filesystem::path& descriptionPat
     return false;
   }
   close(fd);
-  LogRecorder recorder;
+  tav::LogCapture recorder;
   const bool loads = tav::writeJsonDocument(path, config) && tav_rep::loadConfig(path);
   std::filesystem::remove(path);
   for (const std::string& line : recorder.take()) {

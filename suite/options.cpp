@@ -42,7 +42,9 @@ GenOptions readGenCommandLine(const std::vector<std::string>& args) {
   TCLAP::CmdLine parser(
       "Writes the suite of a description: one task per user label, one request per user label, "
       "object and auth type. Request uuids read {auth}-{user}-{label}-{object}, the label's ':' "
-      "written as '_', e.g. basic-daemon-1_1-bad_3_7.",
+      "written as '_', e.g. basic-daemon-1_1-bad_3_7. Labels only in the plain form: a decimal "
+      "level 0 to 255, a colon, a hexadecimal mask of at most 32 bits with an optional 0x; a "
+      "range must hold its minimum, codes lie from 100 to 599.",
       ' ', tav::kVersion, true);
   parser.setOutput(&usage);
   tav::NonEmptyConstraint folderName("DIR");
@@ -60,7 +62,8 @@ CheckOptions readCheckCommandLine(const std::vector<std::string>& args) {
   tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
       "Checks a suite before a run and prints one line per finding, \"error: ...\" or "
-      "\"warning: ...\". Checks of what a task user may read and write need root and are "
+      "\"warning: ...\", naming the task by index and user; findings about many requests of a "
+      "task make one line. Checks of what a task user may read and write need root and are "
       "skipped otherwise. Exit status 1 when there is an error.",
       ' ', tav::kVersion, true);
   parser.setOutput(&usage);
@@ -86,7 +89,8 @@ SplitOptions readSplitCommandLine(const std::vector<std::string>& args) {
       "Splits a tasks file into N shards of whole tasks, balanced by request count: "
       "DIR/tasks-1.json ... DIR/tasks-N.json; with --metadata also DIR/metadata-1.json ... "
       "DIR/metadata-N.json, the entries of each shard's requests, so each machine can check "
-      "its shard. Shards of an earlier split beyond N are removed.",
+      "its shard; metadata that lacks a request's uuid is refused. Shards of an earlier split "
+      "beyond N are removed.",
       ' ', tav::kVersion, true);
   parser.setOutput(&usage);
   // Read as text: TCLAP reads "-1" into an unsigned as 4294967295.
@@ -111,8 +115,8 @@ SplitOptions readSplitCommandLine(const std::vector<std::string>& args) {
 MergeOptions readMergeCommandLine(const std::vector<std::string>& args) {
   tav::UsageOutput usage(1);
   TCLAP::CmdLine parser(
-      "Joins the responses.json files of the shards of one suite into one; a uuid in two of "
-      "them is an error.",
+      "Joins the responses.json files of the shards of one suite into one; an answer tav-rep "
+      "would refuse, or a uuid in two of them, is an error.",
       ' ', tav::kVersion, true);
   parser.setOutput(&usage);
   tav::NonEmptyConstraint fileName("file");

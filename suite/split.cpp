@@ -4,18 +4,22 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iostream>
 #include <numeric>
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
+#include "common/input_file.h"
 #include "common/json_document.h"
+#include "common/log_capture.h"
 #include "common/output_set.h"
 #include "common/words.h"
 #include "rep/check_table.h"
+#include "rep/entry_fault.h"
 #include "req/task.h"
-#include "suite/log_recorder.h"
+#include "req/task_fault.h"
+#include "suite/report_line.h"
 #include "suite/suite_files.h"
 
 namespace tav_suite {
@@ -24,33 +28,105 @@ namespace {
 
 using nlohmann::json;
 
-// The file's document once its program's loader has taken it; no value after printing the
-// loader's complaints.
+// The file's document once its program's loader has taken it; no value after printing why the
+// loader refused it, or why it cannot be read.
 template <typename Load>
-std::optional<json> loadedDocument(const std::string& path, const char* program, Load&& load) {
-  LogRecorder recorder;
+std::optional<json> loadedDocument(const std::string& path, const char* program,
+                                   tav::SuiteFile kind, const tav::FaultFinder& findFault,
+                                   Load&& load) {
+  if (const std::optional<std::string> why = tav::unreadableReason(path)) {
+    reportFileError(path, *why);
+    return std::nullopt;
+  }
+  tav::LogCapture recorder;
   load();
   const std::vector<std::string> lines = recorder.take();
-  for (const std::string& line : lines) {
-    std::cerr << fmt::format("error: {}: {} would reject it: {}", path, program, line) << std::endl;
+  if (!lines.empty()) {
+    reportFileError(path, fmt::format("{} would refuse it: {}", program,
+                                      tav::refusalReason(path, kind, findFault, lines.back())));
+    return std::nullopt;
   }
-  if (!lines.empty()) return std::nullopt;
   return tav::parseJsonText(tav::readWholeFile(path));
 }
 
-// The metadata entries of each shard's requests, in file order; entries as tav-rep takes them.
-std::vector<json> metadataShards(json& metadata, const std::vector<tav_req::Task>& tasks,
-                                 const std::vector<std::size_t>& shardOf, std::size_t shards) {
-  std::unordered_map<std::string, std::size_t> shardOfUuid;
+// "shards 1 and 2", "shards 1, 2 and 4" (1-based).
+std::string shardList(const std::vector<std::size_t>& shards) {
+  std::string text = "shards ";
+  for (std::size_t i = 0; i < shards.size(); ++i) {
+    text += fmt::format("{}{}",
+                        i == 0                   ? ""
+                        : i + 1 == shards.size() ? " and "
+                                                 : ", ",
+                        shards[i] + 1);
+  }
+  return text;
+}
+
+// The shards (0-based, in task order) whose requests use each uuid.
+using ShardsOfUuid = std::unordered_map<std::string, std::vector<std::size_t>>;
+
+ShardsOfUuid shardsOfUuids(const std::vector<tav_req::Task>& tasks,
+                           const std::vector<std::size_t>& shardOf) {
+  ShardsOfUuid shardsOf;
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     for (const tav_req::TaskRequest& request : tasks[t].requests) {
-      shardOfUuid.emplace(request.uuid, shardOf[t]);
+      std::vector<std::size_t>& shards = shardsOf[request.uuid];
+      if (std::find(shards.begin(), shards.end(), shardOf[t]) == shards.end()) {
+        shards.push_back(shardOf[t]);
+      }
     }
   }
+  return shardsOf;
+}
+
+// False after printing how many request uuids the metadata lacks; a request without its entry
+// would be judged without labels on its machine.
+bool metadataCoversRequests(const SplitOptions& options, const std::vector<tav_req::Task>& tasks,
+                            const json& metadata) {
+  std::unordered_set<std::string> named;
+  for (const json& entry : metadata) named.insert(entry.at("uuid").get<std::string>());
+  std::unordered_set<std::string> seen;
+  FirstFew missing;
+  for (const tav_req::Task& task : tasks) {
+    for (const tav_req::TaskRequest& request : task.requests) {
+      if (!seen.insert(request.uuid).second || named.contains(request.uuid)) continue;
+      missing.add([&] { return fmt::format("\"{}\"", request.uuid); });
+    }
+  }
+  if (missing.empty()) return true;
+  reportFileError(
+      options.metadata,
+      fmt::format("has no entry for {} of the {} of {} ({}); give the metadata of "
+                  "this suite",
+                  missing.count(), tav::counted(seen.size(), "request uuid", "request uuids"),
+                  options.tasks, missing.text()));
+  return false;
+}
+
+// The metadata entries of each shard's requests, in file order; an entry goes to every shard
+// that uses its uuid.
+std::vector<json> metadataShards(const SplitOptions& options, json& metadata,
+                                 const ShardsOfUuid& shardsOf, std::size_t shards) {
   std::vector<json> result(shards, json::array());
+  FirstFew unnamed;
+  std::size_t k = 0;
   for (json& entry : metadata) {
-    const auto found = shardOfUuid.find(entry.at("uuid").get<std::string>());
-    if (found != shardOfUuid.end()) result[found->second].push_back(std::move(entry));
+    const auto found = shardsOf.find(entry.at("uuid").get<std::string>());
+    if (found == shardsOf.end()) {
+      unnamed.add(
+          [&] { return fmt::format("[{}] \"{}\"", k, entry.at("uuid").get<std::string>()); });
+    } else {
+      for (std::size_t i = 0; i + 1 < found->second.size(); ++i) {
+        result[found->second[i]].push_back(entry);
+      }
+      result[found->second.back()].push_back(std::move(entry));
+    }
+    ++k;
+  }
+  if (!unnamed.empty()) {
+    reportFileWarning(options.metadata,
+                      fmt::format("entries no request of {} names, left out of every shard: {}",
+                                  options.tasks, unnamed.text()));
   }
   return result;
 }
@@ -78,6 +154,24 @@ std::vector<std::filesystem::path> earlierShards(const std::filesystem::path& di
   return found;
 }
 
+void warnAboutSharedUuids(const SplitOptions& options, const std::vector<tav_req::Task>& tasks,
+                          const ShardsOfUuid& shardsOf) {
+  std::unordered_set<std::string> reported;
+  FirstFew shared;
+  for (const tav_req::Task& task : tasks) {
+    for (const tav_req::TaskRequest& request : task.requests) {
+      const std::vector<std::size_t>& shards = shardsOf.at(request.uuid);
+      if (shards.size() < 2 || !reported.insert(request.uuid).second) continue;
+      shared.add([&] { return fmt::format("\"{}\" ({})", request.uuid, shardList(shards)); });
+    }
+  }
+  if (shared.empty()) return;
+  reportFileWarning(options.tasks,
+                    fmt::format("uuids in tasks of different shards, each of which gets their "
+                                "metadata: {}",
+                                shared.text()));
+}
+
 }  // namespace
 
 std::vector<std::size_t> assignShards(const std::vector<std::size_t>& requestCounts,
@@ -101,18 +195,21 @@ int runSplit(const SplitOptions& options) {
   // Both files must load as their programs load them; the shards keep the entries as written.
   std::vector<tav_req::Task> tasks;
   std::optional<json> tasksDocument =
-      loadedDocument(options.tasks, "tav-req", [&] { tasks = tav_req::loadTasks(options.tasks); });
+      loadedDocument(options.tasks, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault,
+                     [&] { tasks = tav_req::loadTasks(options.tasks); });
   if (!tasksDocument) return 2;
   std::optional<json> metadata;
   if (!options.metadata.empty()) {
-    metadata = loadedDocument(options.metadata, "tav-rep",
-                              [&] { tav_rep::loadMetadata(options.metadata); });
+    metadata =
+        loadedDocument(options.metadata, "tav-rep", tav::SuiteFile::metadata,
+                       tav_rep::metadataFault, [&] { tav_rep::loadMetadata(options.metadata); });
     if (!metadata) return 2;
+    if (!metadataCoversRequests(options, tasks, *metadata)) return 2;
   }
   if (tasks.size() < options.shards) {
-    std::cerr << fmt::format("error: {}: {} cannot fill {} shards; ask for fewer", options.tasks,
-                             tav::counted(tasks.size(), "task", "tasks"), options.shards)
-              << std::endl;
+    reportFileError(options.tasks,
+                    fmt::format("{} cannot fill {} shards; ask for fewer",
+                                tav::counted(tasks.size(), "task", "tasks"), options.shards));
     return 2;
   }
   std::vector<std::size_t> counts;
@@ -123,7 +220,11 @@ int runSplit(const SplitOptions& options) {
     taskShards[shardOf[i]].push_back(std::move((*tasksDocument)[i]));
   }
   std::vector<json> metadataShardsOf;
-  if (metadata) metadataShardsOf = metadataShards(*metadata, tasks, shardOf, options.shards);
+  if (metadata) {
+    const ShardsOfUuid shardsOf = shardsOfUuids(tasks, shardOf);
+    warnAboutSharedUuids(options, tasks, shardsOf);
+    metadataShardsOf = metadataShards(options, *metadata, shardsOf, options.shards);
+  }
   if (!makeFolder(options.outDir)) return 1;
   const std::filesystem::path dir = options.outDir;
   tav::OutputSet files(reportFileError);

@@ -1,10 +1,9 @@
 #include "suite/suite_files.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
-#include <iostream>
 #include <system_error>
+
+#include "suite/report_line.h"
 
 namespace tav_suite {
 
@@ -12,9 +11,7 @@ bool makeFolder(const std::filesystem::path& dir) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
   if (error) {
-    std::cerr << fmt::format("error: {}: cannot create the folder: {}", dir.string(),
-                             error.message())
-              << std::endl;
+    reportFileError(dir, "cannot create the folder: " + error.message());
     return false;
   }
   return true;
@@ -22,10 +19,6 @@ bool makeFolder(const std::filesystem::path& dir) {
 
 std::string documentText(const nlohmann::json& document) {
   return document.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
-}
-
-void reportFileError(const std::string& name, const std::string& reason) {
-  std::cerr << fmt::format("error: {}: {}", name, reason) << std::endl;
 }
 
 void appendJsonString(std::string& out, std::string_view text) {

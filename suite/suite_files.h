@@ -1,6 +1,6 @@
-// What tav-suite's subcommands share about the files they write: the folder, the error line
-// about a file, and the JSON text pieces of files written without a JSON tree. The files
-// themselves are written as one set (common/output_set.h).
+// What tav-suite's subcommands share about the files they write: the folder and the JSON text
+// pieces of files written without a JSON tree. The files themselves are written as one set
+// (common/output_set.h); errors about them go through suite/report_line.h.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -10,9 +10,6 @@
 #include <string_view>
 
 namespace tav_suite {
-
-// Prints "error: {name}: {reason}" on standard error.
-void reportFileError(const std::string& name, const std::string& reason);
 
 // The document as tav's programs write theirs: an indent of 2, UTF-8 as is.
 std::string documentText(const nlohmann::json& document);

@@ -39,6 +39,7 @@ bool writeAll(int fd, const std::string& data) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     _exit(fd == -1 ? 1 : 0);
   }
+  if (question == 'x') _exit(access(path.c_str(), X_OK) == 0 ? 0 : 1);
   _exit(access(path.c_str(), W_OK | X_OK) == 0 ? 0 : 1);
 }
 
@@ -169,6 +170,10 @@ std::optional<bool> AccessProbe::ask(char question, const TaskUserId& user,
 
 std::optional<bool> AccessProbe::canRead(const TaskUserId& user, const std::string& path) {
   return ask('r', user, path);
+}
+
+std::optional<bool> AccessProbe::canSearch(const TaskUserId& user, const std::string& dir) {
+  return ask('x', user, dir);
 }
 
 std::optional<bool> AccessProbe::canWriteInto(const TaskUserId& user, const std::string& dir) {

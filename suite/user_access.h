@@ -34,6 +34,9 @@ class AccessProbe {
   // taken on (not root, or a failing call).
   std::optional<bool> canRead(const TaskUserId& user, const std::string& path);
 
+  // Whether the user can pass through the folder (and every folder above it).
+  std::optional<bool> canSearch(const TaskUserId& user, const std::string& dir);
+
   // Whether the user can create files in the folder.
   std::optional<bool> canWriteInto(const TaskUserId& user, const std::string& dir);
 

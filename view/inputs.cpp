@@ -1,60 +1,34 @@
 #include "view/inputs.h"
 
 #include <fmt/format.h>
-#include <spdlog/sinks/ringbuffer_sink.h>
-#include <spdlog/spdlog.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <memory>
-#include <system_error>
 
+#include "common/input_file.h"
+#include "common/terminal_text.h"
+#include "rep/entry_fault.h"
 #include "req/task.h"
-#include "view/text.h"
+#include "req/task_fault.h"
 
 namespace tav_view {
 
 namespace {
 
-using Sink = spdlog::sinks::ringbuffer_sink_mt;
-
-// The loaders log their failures through the default logger; this one keeps the last lines.
-std::shared_ptr<Sink> captureLog() {
-  auto sink = std::make_shared<Sink>(8);
-  auto logger = std::make_shared<spdlog::logger>("tav_view", sink);
-  logger->set_level(spdlog::level::critical);
-  spdlog::set_default_logger(std::move(logger));
-  return sink;
+// The last line the loaders logged about the file that failed.
+std::string loggedLine(tav::LogCapture& capture) {
+  std::vector<std::string> lines = capture.take();
+  return lines.empty() ? std::string() : std::move(lines.back());
 }
 
-// The last critical line the loaders logged.
-std::optional<std::string> loggedReason(Sink& sink) {
-  const std::vector<spdlog::details::log_msg_buffer> lines = sink.last_raw();
-  for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-    if (line->level == spdlog::level::critical) {
-      return std::string(line->payload.data(), line->payload.size());
-    }
-  }
-  return std::nullopt;
-}
-
-// True when the file opens for reading; otherwise reports why.
-bool readable(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::error_code error;
-  if (in.is_open() && std::filesystem::is_regular_file(path, error)) return true;
-  reportInputError(path, in.is_open() ? "not a regular file" : std::strerror(errno));
-  return false;
-}
-
-bool loadTasksInto(const std::string& path, Sink& sink, Inputs& inputs) {
+bool loadTasksInto(const std::string& path, tav::LogCapture& capture, Inputs& inputs) {
   const std::vector<tav_req::Task> tasks = tav_req::loadTasks(path);
   if (tasks.empty()) {
     // The loader logs nothing for a file that holds [], which has no request to add.
-    reportInputError(path, loggedReason(sink).value_or("it holds no task"));
+    const std::string line = loggedLine(capture);
+    reportInputError(path, line.empty() ? "it holds no task"
+                                        : tav::refusalReason(path, tav::SuiteFile::tasks,
+                                                             tav_req::tasksFault, line));
     return false;
   }
   inputs.has_tasks = true;
@@ -74,25 +48,32 @@ bool loadTasksInto(const std::string& path, Sink& sink, Inputs& inputs) {
 }  // namespace
 
 void reportInputError(const std::string& file, const std::string& reason) {
-  std::cerr << "tav-view: " << terminalText(file) << ": " << terminalText(reason) << std::endl;
+  std::cerr << "tav-view: " << tav::terminalText(file) << ": " << tav::terminalText(reason)
+            << std::endl;
 }
 
-std::optional<Inputs> loadInputs(const Options& options) {
-  for (const std::string* path : {&options.config, &options.metadata, &options.responses}) {
-    if (!readable(*path)) return std::nullopt;
+std::optional<Inputs> loadInputs(const Options& options, tav::LogCapture& capture) {
+  for (const std::string* path :
+       {&options.config, &options.metadata, &options.responses, &options.tasks}) {
+    if (path->empty()) continue;
+    if (const std::optional<std::string> why = tav::unreadableReason(*path)) {
+      reportInputError(*path, *why);
+      return std::nullopt;
+    }
   }
-  if (!options.tasks.empty() && !readable(options.tasks)) return std::nullopt;
 
-  const std::shared_ptr<Sink> sink = captureLog();
   Inputs inputs;
   std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(options.config);
   if (!config) {
-    reportInputError(options.config, loggedReason(*sink).value_or("cannot be used"));
+    reportInputError(options.config, tav::refusalReason(options.config, tav::SuiteFile::config,
+                                                        tav_rep::configFault, loggedLine(capture)));
     return std::nullopt;
   }
   inputs.config = std::move(*config);
 
-  if (!options.tasks.empty() && !loadTasksInto(options.tasks, *sink, inputs)) return std::nullopt;
+  if (!options.tasks.empty() && !loadTasksInto(options.tasks, capture, inputs)) {
+    return std::nullopt;
+  }
 
   std::filesystem::path failedPath;
   inputs.table = tav_rep::loadData(options.metadata, options.responses, failedPath);
@@ -100,13 +81,19 @@ std::optional<Inputs> loadInputs(const Options& options) {
     if (failedPath.empty()) {
       reportInputError(options.metadata,
                        fmt::format("neither it nor {} holds a request", options.responses));
+    } else if (failedPath == options.metadata) {
+      reportInputError(options.metadata,
+                       tav::refusalReason(failedPath, tav::SuiteFile::metadata,
+                                          tav_rep::metadataFault, loggedLine(capture)));
     } else {
-      reportInputError(failedPath.string(), loggedReason(*sink).value_or("cannot be used"));
+      reportInputError(options.responses,
+                       tav::refusalReason(failedPath, tav::SuiteFile::responses,
+                                          tav_rep::responsesFault, loggedLine(capture)));
     }
     return std::nullopt;
   }
   // The per-entry lines of the decisions are tav-rep's log; here they would only cost time.
-  spdlog::default_logger()->set_level(spdlog::level::off);
+  capture.stop();
   return inputs;
 }
 

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/log_capture.h"
 #include "rep/check_table.h"
 #include "rep/report_config.h"
 #include "view/options.h"
@@ -34,9 +35,9 @@ struct Inputs {
   std::unordered_map<std::string, RequestInfo> requests;  // by uuid; the first task naming it
 };
 
-// Reads every input. When one cannot be used, writes "tav-view: FILE: reason" to standard
-// error and gives no value.
-std::optional<Inputs> loadInputs(const Options& options);
+// Reads every input, the loaders' lines going to the capture. When one cannot be used, writes
+// "tav-view: FILE: reason" to standard error and gives no value; else the capture is stopped.
+std::optional<Inputs> loadInputs(const Options& options, tav::LogCapture& capture);
 
 // Writes "tav-view: {file}: {reason}" as one line to standard error, control characters shown
 // as escapes.

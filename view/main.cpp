@@ -5,6 +5,7 @@
 #include <exception>
 #include <optional>
 
+#include "common/log_capture.h"
 #include "view/inputs.h"
 #include "view/options.h"
 #include "view/outputs.h"
@@ -15,7 +16,9 @@ int main(int argc, char** argv) {
   constexpr int kUnusable = 2;
   const tav_view::Options options = tav_view::readCommandLine(argc, argv);
   try {
-    const std::optional<tav_view::Inputs> inputs = tav_view::loadInputs(options);
+    // The loaders report through spdlog; their lines become the reason on standard error.
+    tav::LogCapture capture(spdlog::level::critical);
+    const std::optional<tav_view::Inputs> inputs = tav_view::loadInputs(options, capture);
     if (!inputs) return kUnusable;
     const std::vector<tav_view::ViewEntry> entries = tav_view::decideAll(*inputs);
     const tav_view::Summary summary = tav_view::summarize(*inputs, entries);

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "common/label_order.h"
+#include "common/terminal_text.h"
 #include "common/words.h"
 #include "view/text.h"
 
@@ -13,16 +14,41 @@ namespace tav_view {
 
 namespace {
 
-constexpr std::size_t kListedInHint = 20;
+constexpr std::size_t kListedInHint = 5;
 
-// "a, b, c and 4 more"
-std::string someOf(const std::vector<std::string_view>& items) {
-  std::string text;
-  for (std::size_t i = 0; i < items.size() && i < kListedInHint; ++i) {
-    text += fmt::format("{}{}", i ? ", " : "", items[i].empty() ? "\"\"" : items[i]);
+// The requests a hint is about: how many, and the first few by name; a run of a million
+// requests keeps no list of them all.
+struct Named {
+  std::size_t count = 0;
+  std::vector<std::string_view> first;
+  void add(std::string_view uuid) {
+    if (first.size() < kListedInHint) first.push_back(uuid);
+    ++count;
   }
-  if (items.size() > kListedInHint)
-    text += fmt::format(" and {} more", items.size() - kListedInHint);
+};
+
+// "a, b, c, d, e and 4 more"
+std::string someOf(const Named& named) {
+  std::string text;
+  for (std::size_t i = 0; i < named.first.size(); ++i) {
+    text += fmt::format("{}{}", i ? ", " : "", named.first[i].empty() ? "\"\"" : named.first[i]);
+  }
+  if (named.count > named.first.size()) {
+    text += fmt::format(" and {} more", named.count - named.first.size());
+  }
+  return text;
+}
+
+// Adds the item unless it is there already, keeping the first-seen order.
+void addOnce(std::vector<std::string_view>& items, std::string_view item) {
+  if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(item);
+}
+
+std::string listed(const std::vector<std::string_view>& items) {
+  std::string text;
+  for (const std::string_view item : items) {
+    text += fmt::format("{}{}", text.empty() ? "" : ", ", item);
+  }
   return text;
 }
 
@@ -32,10 +58,62 @@ struct GroupCount {
   std::size_t predicted_granted = 0;
 };
 
+// The task groups of one user whose every answer was a denial although some were predicted
+// granted, summed up for one hint.
+struct FailedLogins {
+  std::string_view user;
+  std::vector<std::string_view> labels;
+  std::vector<std::string_view> authTypes;
+  std::size_t predicted_granted = 0;
+  Named requests;
+};
+
+// One hint per user whose logins seem to have failed, over all its labels and auth types.
+void addLoginHints(const Inputs& inputs, const std::vector<ViewEntry>& entries,
+                   const std::vector<GroupCount>& groups, Summary& summary) {
+  constexpr std::size_t kNoUser = static_cast<std::size_t>(-1);
+  std::vector<FailedLogins> users;
+  std::vector<std::size_t> userOfGroup(groups.size(), kNoUser);
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    const GroupCount& count = groups[i];
+    if (count.total == 0 || count.denied != count.total || count.predicted_granted == 0) continue;
+    const TaskGroup& group = inputs.groups[i];
+    auto user = std::find_if(users.begin(), users.end(),
+                             [&](const FailedLogins& u) { return u.user == group.user; });
+    if (user == users.end())
+      user = users.insert(users.end(), FailedLogins{group.user, {}, {}, 0, {}});
+    addOnce(user->labels, group.label);
+    addOnce(user->authTypes, group.auth_type);
+    user->predicted_granted += count.predicted_granted;
+    userOfGroup[i] = static_cast<std::size_t>(user - users.begin());
+  }
+  if (users.empty()) return;
+  for (FailedLogins& user : users) tav::sortLabelTexts(user.labels);
+  // The entries are in uuid order, so each user's first requests by name come first.
+  for (const ViewEntry& view : entries) {
+    if (view.request && userOfGroup[view.request->group] != kNoUser) {
+      users[userOfGroup[view.request->group]].requests.add(*view.uuid);
+    }
+  }
+  for (const FailedLogins& user : users) {
+    const std::size_t total = user.requests.count;
+    summary.hints.push_back(fmt::format(
+        "user {} ({} {}; {}): {} got a denied code although {} predicted granted: "
+        "authentication probably failed, and this user's refusals prove nothing: {}",
+        user.user, user.labels.size() == 1 ? "label" : "labels", listed(user.labels),
+        listed(user.authTypes),
+        total == 1 ? std::string("the 1 request") : fmt::format("all {} requests", total),
+        user.predicted_granted == 1 ? std::string("1 was")
+                                    : fmt::format("{} were", user.predicted_granted),
+        someOf(user.requests)));
+  }
+}
+
 void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summary& summary) {
   std::vector<GroupCount> groups(inputs.groups.size());
-  std::vector<std::string_view> noAnswer;
-  std::map<std::int64_t, std::size_t> neitherCodes;
+  Named noAnswer;
+  std::map<std::int64_t, Named> neitherCodes;
+  std::size_t neither = 0;
   for (const ViewEntry& view : entries) {
     const tav_rep::Verdict& v = view.verdict;
     if (view.request) {
@@ -46,42 +124,34 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
     }
     if (view.uuid->empty()) continue;
     if (view.entry->code == 0 && !v.code_allowed && !v.code_denied) {
-      noAnswer.push_back(*view.uuid);
+      noAnswer.add(*view.uuid);
     } else if (!v.code_allowed && !v.code_denied) {
-      ++neitherCodes[view.entry->code];
+      // Passing requests too: with labels ignored any code passes, and is named nowhere else.
+      neitherCodes[view.entry->code].add(*view.uuid);
+      ++neither;
     }
   }
-  for (std::size_t i = 0; i < groups.size(); ++i) {
-    const GroupCount& count = groups[i];
-    if (count.total == 0 || count.denied != count.total || count.predicted_granted == 0) continue;
-    const TaskGroup& group = inputs.groups[i];
-    summary.hints.push_back(fmt::format(
-        "user {} (label {}, {}): {} got a denied code although {} of them {} predicted "
-        "granted: authentication probably failed, and this user's refusals prove nothing",
-        group.user, group.label, group.auth_type,
-        count.total == 1 ? "the one request" : fmt::format("all {} requests", count.total),
-        count.predicted_granted, count.predicted_granted == 1 ? "was" : "were"));
-  }
+  addLoginHints(inputs, entries, groups, summary);
   if (inputs.table.contains("")) {
     summary.hints.push_back(fmt::format(
         "responses.json holds an entry with an empty identifier: tav-req writes one for each "
         "failed transfer{}{}",
-        noAnswer.empty() ? "" : "; requests without an answer: ", someOf(noAnswer)));
-  } else if (!noAnswer.empty()) {
+        noAnswer.count == 0 ? "" : "; requests without an answer: ", someOf(noAnswer)));
+  } else if (noAnswer.count > 0) {
     summary.hints.push_back(
         fmt::format("{} no answer (code 0: the transfer failed, or responses.json lacks {}): {}",
-                    tav::counted(noAnswer.size(), "request has", "requests have"),
-                    noAnswer.size() == 1 ? "it" : "them", someOf(noAnswer)));
+                    tav::counted(noAnswer.count, "request has", "requests have"),
+                    noAnswer.count == 1 ? "it" : "them", someOf(noAnswer)));
   }
   if (!neitherCodes.empty()) {
     std::string codes;
-    std::size_t count = 0;
-    for (const auto& [code, n] : neitherCodes) {
-      codes += fmt::format("{}{} ({}x)", codes.empty() ? "" : ", ", code, n);
-      count += n;
+    for (const auto& [code, named] : neitherCodes) {
+      codes += fmt::format("{}{} ({}x: {})", codes.empty() ? "" : ", ", code, named.count,
+                           someOf(named));
     }
     summary.hints.push_back(fmt::format("{} a code in neither the allowed nor the denied set: {}",
-                                        tav::counted(count, "request got", "requests got"), codes));
+                                        tav::counted(neither, "request got", "requests got"),
+                                        codes));
   }
 }
 
@@ -95,7 +165,7 @@ const char* reset(bool colour) {
 }
 
 std::string labelText(std::string_view label) {
-  return label.empty() ? "(none)" : terminalText(label);
+  return label.empty() ? "(none)" : tav::terminalText(label);
 }
 
 }  // namespace
@@ -149,15 +219,16 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
   for (const ViewEntry* view : summary.failures) {
     const tav_rep::CheckEntry& e = *view->entry;
     fmt::print(out, "{}FAIL{} {}\n", paint(colour, false), reset(colour),
-               view->uuid->empty() ? "\"\" (empty identifier)" : terminalText(*view->uuid));
+               view->uuid->empty() ? "\"\" (empty identifier)" : tav::terminalText(*view->uuid));
     if (const std::string context = requestContext(inputs, *view); !context.empty()) {
-      fmt::print(out, "  {}\n", terminalText(context));
+      fmt::print(out, "  {}\n", tav::terminalText(context));
     }
     fmt::print(out, "  subject {}, object {}\n", labelText(e.subject_label),
                labelText(e.object_label));
     fmt::print(out, "  predicted {}: {}\n", predictionName(view->verdict.predicted),
-               terminalText(whyPredicted(*view)));
-    fmt::print(out, "  recorded {}: {}\n", e.code, terminalText(codeVerdict(*view, inputs.config)));
+               tav::terminalText(whyPredicted(*view)));
+    fmt::print(out, "  recorded {}: {}\n", e.code,
+               tav::terminalText(codeVerdict(*view, inputs.config)));
   }
 
   // The matrix: a row per subject label, a column per object label, "passed/total" cells.
@@ -190,7 +261,8 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
     fmt::print(out, "\n");
   }
   if (!summary.hints.empty()) fmt::print(out, "\n");
-  for (const std::string& hint : summary.hints) fmt::print(out, "hint: {}\n", terminalText(hint));
+  for (const std::string& hint : summary.hints)
+    fmt::print(out, "hint: {}\n", tav::terminalText(hint));
 }
 
 }  // namespace tav_view

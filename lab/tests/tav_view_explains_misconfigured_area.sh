@@ -49,7 +49,7 @@ PYEOF
 check "$(grep -c '^  predicted refused: subject 1:1 does not dominate object 3:7$' "$s/view.out")" 2 \
   "explanations on the terminal"
 check_contains "$(cat "$s/view.out")" \
-  "hint: user bin (label 2:3, basic): all " \
+  "hint: user bin (label 2:3; basic): all " \
   "the wrong-password hint"
 check "$(grep -c 'hint: .*authentication probably failed' "$s/view.out")" 1 \
   "only the user with the wrong password gets the hint"

@@ -1,5 +1,6 @@
 #!/bin/bash
-# An `up` that fails after the KDC has started tears down what it started;
+# An `up` that fails tears down what it started and removes what it created,
+# showing the log that says why, so the next `up` on the same folder works;
 # `up` refuses a folder that is not empty and leaves it untouched.
 set -uo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -10,16 +11,31 @@ new_tmp
 dir=$NEW_TMP
 bad=$dir/bad.conf
 echo "NoSuchDirective on" >"$bad"
-LAB_HTTPD_INCLUDE=$bad bash "$LAB_SH" up "$dir/lab" 2>"$dir/up.err"
+LAB_HTTPD_INCLUDE=$bad bash "$LAB_SH" up "$dir/new/lab" 2>"$dir/up.err"
 check "$?" 1 "exit status of an up whose Apache config is rejected"
 check_contains "$(cat "$dir/up.err")" "apache2 rejects its config" "message of the failed up"
-check "$(lab_processes "$dir/lab" | wc -l)" 0 "processes left by the failed up"
-kdc_port=$(sed -n 's/^ *kdc = 127.0.0.1:\([0-9]*\)$/\1/p' "$dir/lab/krb5.conf")
-[[ -n $kdc_port ]] || check "" "a port" "KDC port in krb5.conf"
-check "$(grep -c 'commencing operation' "$dir/lab/logs/kdc.log")" 1 "the KDC had started"
-check "$(listening "$kdc_port")" "" "sockets on the KDC port"
-bash "$LAB_SH" down "$dir/lab"
+# The log goes with the folder, so its lines come with the message.
+check_contains "$(cat "$dir/up.err")" "NoSuchDirective" "the config test's log in the message"
+check "$(lab_processes "$dir/new/lab" | wc -l)" 0 "processes left by the failed up (the KDC had started)"
+check "$([[ -e $dir/new ]] && echo left || echo gone)" gone "the folders the failed up created"
+bash "$LAB_SH" down "$dir/new/lab"
 check "$?" 0 "down after a failed up"
+
+# www-data cannot reach a folder below a closed one; once it can, up works there.
+new_tmp
+closed=$NEW_TMP
+chmod 0700 "$closed"
+mkdir "$closed/lab"
+bash "$LAB_SH" up "$closed/lab" 2>"$dir/closed.err"
+check "$?" 1 "exit status of an up that www-data cannot reach"
+check_contains "$(cat "$dir/closed.err")" "www-data cannot reach" "message of that up"
+check "$(ls -A "$closed/lab")" "" "content of the empty folder after that up"
+chmod 0755 "$closed"
+bash "$LAB_SH" up "$closed/lab" 2>"$dir/again.err"
+check "$?" 0 "exit status of the next up on the same folder: $(cat "$dir/again.err")"
+bash "$LAB_SH" down "$closed/lab"
+check "$?" 0 "down after that up"
+check "$(lab_processes "$closed/lab" | wc -l)" 0 "processes left after down"
 
 new_tmp
 busy=$NEW_TMP

@@ -10,7 +10,7 @@ build="${TAV_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(tasks config data label template)
+[ ${#targets[@]} -gt 0 ] || targets=(tasks config data label template description responses)
 
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -87,7 +87,8 @@ TEST_F(SuiteCheck, MetadataAsAnObjectIsTakenAsTavRepTakesIt) {
   suite.metadata["basic-nobody-0_0-a"]["object_label"] = "x";
   const auto result = check(suite);
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.out.find("metadata.json: [4] uuid \"basic-nobody-0_0-a\": object_label \"x\""),
+  EXPECT_NE(result.out.find("metadata.json: \"x\" is not a label (it has no colon) in 1 place: [4] "
+                            "object_label"),
             std::string::npos)
       << result.out;
   EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), tav_test::isRoot() ? 1 : 2)
@@ -105,64 +106,93 @@ TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
   const std::string c = (dir / "config.json").string() + ": ";
   const std::vector<Case> cases = {
       {[](Suite& s) { s.tasks[0]["requests"][0]["uuid"] = "typo"; },
-       "error: " + t + "tasks[0].requests[0]: uuid \"typo\" has no entry in", 1},
+       "error: " + t + "tasks[0] (user nobody): no entry in " + m.substr(0, m.size() - 2) +
+           " for 1 request: requests[0] \"typo\";",
+       1},
       {[](Suite& s) { s.tasks[0]["requests"][0]["uuid"] = "typo"; },
-       "error: " + m + "[0] uuid \"basic-nobody-0_0-a\" is answered by no request", 1},
+       "error: " + m + "no request of " + t.substr(0, t.size() - 2) +
+           " answers 1 entry: [0] \"basic-nobody-0_0-a\";",
+       1},
       {[](Suite& s) { s.tasks[1]["requests"][1]["uuid"] = "basic-daemon-1_1-a"; },
        "error: " + t +
-           "tasks[1].requests[1]: uuid \"basic-daemon-1_1-a\" is also that of "
-           "tasks[1].requests[0]",
+           "tasks[1] (user daemon): 1 request with a uuid already used: requests[1] "
+           "\"basic-daemon-1_1-a\" (as tasks[1] requests[0]);",
        1},
       {[](Suite& s) { s.metadata[2] = s.metadata[1]; },
-       "error: " + m + "[2] uuid \"basic-nobody-0_0-b\" is there twice (first [1])", 1},
+       "error: " + m + "1 uuid with more than one entry: [2] \"basic-nobody-0_0-b\" (first [1]);",
+       1},
       {[](Suite& s) { s.metadata[3]["subject_label"] = "3:7"; },
-       "error: " + t +
-           "tasks[0].requests[3]: uuid \"gssapi-nobody-0_0-b\" is sent with mac_label "
-           "0:0, but",
+       "error: " + t + "tasks[0] (user nobody): sent with mac_label 0:0, but " +
+           m.substr(0, m.size() - 2) +
+           " judges 1 request as another subject_label: requests[3] \"gssapi-nobody-0_0-b\" "
+           "(subject_label \"3:7\" at [3]); make them the same",
        1},
       {[](Suite& s) { s.metadata[0]["object_label"] = "x"; },
-       "error: " + m +
-           "[0] uuid \"basic-nobody-0_0-a\": object_label \"x\" is not a label (it "
-           "has no colon)",
-       1},
+       "error: " + m + "\"x\" is not a label (it has no colon) in 1 place: [0] object_label;", 1},
       {[](Suite& s) { s.tasks[0]["user"]["name"] = "tav-no-such-user"; },
-       "error: " + t + "tasks[0]: user \"tav-no-such-user\" does not exist on this machine", 1},
+       "error: " + t +
+           "user \"tav-no-such-user\" of tasks[0] does not exist on this machine; create the "
+           "account or fix the name",
+       1},
       {[](Suite& s) { s.tasks[0]["requests"][1]["uri"] = "file:///etc/passwd"; },
        "error: " + t +
-           "tasks[0].requests[1]: uri \"file:///etc/passwd\" is not an http:// or https:// URL",
+           "tasks[0] (user nobody): 1 request with a uri that is not an http:// or https:// URL: "
+           "requests[1] \"file:///etc/passwd\"; tav-req sends only those and records any other "
+           "as a failed transfer; fix the uri\n",
        1},
       {[](Suite& s) { s.tasks[1]["user"]["name"] = std::string("daemon\0x", 8); },
        "error: " + t +
-           "tav-req cannot load it: Failed to parse data: invalid user name \"daemon\\u0000x\": "
-           "it holds a NUL byte",
+           "tav-req would refuse it: tasks[1] (user daemon\\x00x): invalid user name "
+           "\"daemon\\u0000x\": it holds a NUL byte\n",
        1},
       {[](Suite& s) { s.tasks[2]["user"]["mac_label"] = "zz"; },
-       "error: " + t + "tav-req cannot load it: Failed to parse data: invalid mac_label \"zz\"", 1},
+       "error: " + t +
+           "tav-req would refuse it: tasks[2] (user daemon): invalid mac_label \"zz\": it has no "
+           "colon\n",
+       1},
       {[](Suite& s) { s.metadata[1].erase("object_label"); },
-       "error: " + m + "tav-rep cannot load it: Failed to parse data:", 1},
+       "error: " + m + "tav-rep would refuse it: [1]: has no \"object_label\"\n", 1},
       {[](Suite& s) { s.config["body_template"] = "{nope}"; },
-       "error: " + c + "tav-rep cannot load it: Failed to parse config: body_template", 1},
+       "error: " + c + "tav-rep would refuse it: body_template \"{nope}\" cannot be formatted", 1},
       {[&](Suite&) { fs::remove(dir / "cc_nobody"); },
-       "error: " + t + "tasks[0]: KRB5CCNAME file cache " + (dir / "cc_nobody").string() +
-           " of user \"nobody\" is missing",
+       "error: " + t + "tasks[0] (user nobody): KRB5CCNAME file cache " +
+           (dir / "cc_nobody").string() + " is missing",
        1},
       {[&](Suite&) { tav_test::writeFile(dir / "cc_daemon", ""); },
-       "error: " + t + "tasks[1]: KRB5CCNAME file cache " + (dir / "cc_daemon").string() +
-           " of user \"daemon\" is empty",
+       "error: " + t + "tasks[1] (user daemon): KRB5CCNAME file cache " +
+           (dir / "cc_daemon").string() + " is empty",
        1},
       {[](Suite& s) { s.metadata[4]["max_mac_label"] = "0:0"; },
        "warning: " + m +
-           "subject_label \"1:1\" is outside the user's range 0:0..0:0 in 1 entry "
-           "(first [4] uuid \"basic-daemon-1_1-a\")",
+           "subject_label \"1:1\" is outside the user's range 0:0..0:0 in 1 entry: [4] "
+           "\"basic-daemon-1_1-a\"; tav-rep predicts it refused;",
        0},
       {[](Suite& s) {
          s.tasks.push_back({{"user", s.tasks[0]["user"]}, {"requests", json::array()}});
        },
-       "warning: " + t + "tasks[3]: user \"nobody\" with mac_label 0:0 is also tasks[0]", 0},
+       "warning: " + t + "tasks[3] (user nobody): mac_label 0:0 is also that of tasks[0]", 0},
       {[](Suite& s) {
          s.config["denied_codes"] = {200, 403};
        },
        "warning: " + c + "code 200 is in both allowed_codes and denied_codes", 0},
+      {[](Suite& s) {
+         for (int r = 0; r < 4; ++r) s.metadata[r]["subject_label"] = " 0:0";
+         s.metadata[0]["min_mac_label"] = " 0:0";
+       },
+       "warning: " + m +
+           "label \" 0:0\" is read as 0:0 in 5 places: [0] subject_label, [0] min_mac_label, [1] "
+           "subject_label, [2] subject_label, [3] subject_label; write what is meant in the "
+           "plain form",
+       0},
+      {[](Suite& s) {
+         for (int e = 4; e < 8; ++e) s.metadata[e]["min_mac_label"] = "2:8";
+       },
+       "error: " + m +
+           "the range 2:8..3:7 is empty (min_mac_label is not within max_mac_label) in 4 "
+           "entries: [4] \"basic-daemon-1_1-a\", [5] \"basic-daemon-1_1-b\", [6] "
+           "\"gssapi-daemon-1_1-a\", [7] \"gssapi-daemon-1_1-b\"; tav-rep predicts every request "
+           "of such an entry refused; fix the range",
+       1},
   };
   for (const Case& planted : cases) {
     SCOPED_TRACE(planted.line);
@@ -174,6 +204,119 @@ TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
     EXPECT_EQ(result.status, planted.status) << result.out;
     SetUp();
   }
+}
+
+// A label the programs read as something else than written is told once per text and file,
+// with the places, in the tasks file as in the metadata; an empty range is not also outside.
+TEST_F(SuiteCheck, LabelsReadAsSomethingElseAreToldOncePerTextAndFile) {
+  Suite suite = clean;
+  suite.tasks[1]["user"]["mac_label"] = "+1:1";
+  suite.tasks[2]["user"]["mac_label"] = "0:0x";
+  for (int e = 4; e < 8; ++e) suite.metadata[e]["subject_label"] = "+1:1";
+  suite.metadata[11]["object_label"] = "256:0";
+  suite.metadata[10]["object_label"] = "0:-80000000";
+  const auto result = check(suite);
+  EXPECT_EQ(result.status, 0) << result.out;
+  const std::string t = (dir / "tasks.json").string();
+  const std::string m = (dir / "metadata.json").string();
+  const std::string plain = "; write what is meant in the plain form";
+  // "0:-80000000" is how a mask with the top bit set is written: no warning.
+  const std::string expected =
+      "warning: " + m +
+      ": label \"+1:1\" is read as 1:1 in 4 places: [4] subject_label, [5] subject_label, "
+      "[6] subject_label, [7] subject_label" +
+      plain + "\nwarning: " + m + ": label \"256:0\" is read as 0:0 in 1 place: [11] object_label" +
+      plain + "\nwarning: " + t +
+      ": label \"+1:1\" is read as 1:1 in 1 place: tasks[1] (user daemon) mac_label" + plain +
+      "\nwarning: " + t +
+      ": label \"0:0x\" is read as 0:0 in 1 place: tasks[2] (user daemon) mac_label" + plain + "\n";
+  std::string out = result.out;
+  if (!tav_test::isRoot()) out = out.substr(0, out.rfind("warning: " + t + ": 1"));
+  EXPECT_EQ(out, expected);
+}
+
+// Findings about many requests of one task make one line, with a count and the first few.
+TEST_F(SuiteCheck, FindingsAreGroupedPerTask) {
+  Suite suite = clean;
+  for (int r = 0; r < 4; ++r) {
+    suite.tasks[1]["requests"][r]["uuid"] = fmt::format("typo-{}", r);
+    suite.metadata[8 + r]["subject_label"] = "1:1";
+    suite.tasks[2]["requests"][r]["auth_type"] = "negotiate";
+  }
+  const auto result = check(suite);
+  EXPECT_EQ(result.status, 1);
+  const std::string t = (dir / "tasks.json").string();
+  const std::string m = (dir / "metadata.json").string();
+  for (const std::string& line :
+       {"error: " + t + ": tasks[1] (user daemon): no entry in " + m +
+            " for 4 requests: requests[0] \"typo-0\", requests[1] \"typo-1\", requests[2] "
+            "\"typo-2\", requests[3] \"typo-3\"; tav-rep judges a request without labels "
+            "as failed; add the entries or fix the uuids\n",
+        "error: " + m + ": no request of " + t +
+            " answers 4 entries: [4] \"basic-daemon-1_1-a\", [5] \"basic-daemon-1_1-b\", [6] "
+            "\"gssapi-daemon-1_1-a\", [7] \"gssapi-daemon-1_1-b\"; tav-rep fails each as "
+            "unanswered; remove them or fix the uuids\n",
+        "error: " + t + ": tasks[2] (user daemon): sent with mac_label 0:0, but " + m +
+            " judges 4 requests as another subject_label: requests[0] "
+            "\"basic-daemon-0_0-a\" (subject_label \"1:1\" at [8]), requests[1] "
+            "\"basic-daemon-0_0-b\" (subject_label \"1:1\" at [9]), requests[2] "
+            "\"gssapi-daemon-0_0-a\" (subject_label \"1:1\" at [10]), requests[3] "
+            "\"gssapi-daemon-0_0-b\" (subject_label \"1:1\" at [11]); make them the same\n",
+        "warning: " + t +
+            ": tasks[2] (user daemon): 4 requests with an auth_type neither "
+            "basic nor gssapi, which tav-req sends as basic: requests[0] \"negotiate\", "
+            "requests[1] \"negotiate\", requests[2] \"negotiate\", requests[3] "
+            "\"negotiate\"\n"}) {
+    EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
+  }
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), tav_test::isRoot() ? 4 : 5)
+      << result.out;
+}
+
+// A uuid, a user name or a label holding an escape sequence never reaches the terminal raw.
+TEST_F(SuiteCheck, TextFromTheFilesIsEscaped) {
+  Suite suite = clean;
+  suite.tasks[0]["requests"][0]["uuid"] = "\x1b[2J\x1b]0;owned\x07";
+  suite.metadata[5]["object_label"] =
+      "\xc2\x9b"
+      "1m";
+  const auto result = check(suite);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("\xc2\x9b"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("requests[0] \"\\x1b[2J\\x1b]0;owned\\x07\""), std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("\"\\u009b1m\" is not a label"), std::string::npos) << result.out;
+}
+
+// Inputs that cannot be read, or that are other files of a suite, are told as such.
+TEST_F(SuiteCheck, UnusableInputsAreToldAsSuch) {
+  writeJson(dir / "tasks.json", clean.tasks);
+  writeJson(dir / "config.json", clean.config);
+  const std::string t = (dir / "tasks.json").string();
+  const std::string m = (dir / "metadata.json").string();
+  const std::string c = (dir / "config.json").string();
+  auto result = runSuite(
+      {"check", "-t", (dir / "missing.json").string(), "-m", t, "-c", dir.path().string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "error: " + (dir / "missing.json").string() + ": no such file\nerror: " +
+                            dir.path().string() + ": is a folder, not a file\nerror: " + t +
+                            ": tav-rep would refuse it: this looks like a tasks file; give the "
+                            "metadata file\n");
+  writeJson(dir / "metadata.json", clean.metadata);
+  tav_test::writeFile(dir / "out.txt", "");
+  result = runSuite({"check", "-t", t, "-m", m, "-c", m, "-o", (dir / "out.txt").string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find("error: " + m +
+                            ": tav-rep would refuse it: this looks like a metadata file; give "
+                            "the report configuration\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("error: " + (dir / "out.txt").string() +
+                            ": is a file, not a folder; tav-req writes the answers into a "
+                            "folder; give one\n"),
+            std::string::npos)
+      << result.out;
 }
 
 TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
@@ -190,12 +333,12 @@ TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
                                    fs::perms::others_exec);
   const std::string t = (dir / "tasks.json").string();
   const std::vector<std::string> expected = {
-      "error: " + t + ": tasks[1]: user \"daemon\" cannot read its KRB5CCNAME file cache " +
-          (dir / "cc_daemon").string() + "; make the user its owner (chown)",
+      "error: " + t + ": tasks[1] (user daemon): the user cannot read its KRB5CCNAME file cache " +
+          (dir / "cc_daemon").string() + "; make the user its owner (chown)\n",
       "error: " + (dir / "out").string() +
           ": user \"nobody\" of tasks[0] cannot write into it, and tav-req's child writes its "
-          "responses there as that user; chmod 1777 it (the sticky bit keeps one user from "
-          "replacing another's files) or pick another folder",
+          "answers there as that user; chmod 1777 it (the sticky bit keeps one user from "
+          "replacing another's files) or pick another folder\n",
       "error: " + (dir / "out").string() + ": user \"daemon\" of tasks[1] cannot write into it"};
   const auto result = check(clean);
   EXPECT_EQ(result.status, 1);
@@ -218,6 +361,24 @@ TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
        (dir / "config.json").string(), "-o", (dir / "out").string(), "-d", dir.path().string()});
   EXPECT_EQ(ignoring.status, 1);
   EXPECT_EQ(ignoring.out, result.out);
+
+  // A folder open to everyone behind a closed one: the closed one is named, not the folder.
+  fs::create_directories(dir / "closed/out");
+  fs::permissions(dir / "closed", fs::perms::owner_all);
+  fs::permissions(dir / "closed/out", fs::perms::all | fs::perms::sticky_bit);
+  writeJson(dir / "tasks.json", clean.tasks);
+  writeJson(dir / "metadata.json", clean.metadata);
+  const auto behind = runSuite({"check", "-t", t, "-m", (dir / "metadata.json").string(), "-o",
+                                (dir / "closed/out").string()});
+  EXPECT_EQ(behind.status, 1);
+  EXPECT_NE(behind.out.find("error: " + (dir / "closed/out").string() +
+                            ": user \"nobody\" of tasks[0] cannot write into it: the user cannot "
+                            "pass through " +
+                            (dir / "closed").string() + "; chmod o+x " + (dir / "closed").string() +
+                            " or pick another folder\n"),
+            std::string::npos)
+      << behind.out;
+  EXPECT_EQ(behind.out.find("chmod 1777"), std::string::npos) << behind.out;
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // tav-suite gen on a description shaped like the lab's: the three files carry the lab suite's
 // meaning (one task per user label, every object by both auth types, the metadata of each
 // request, the report configuration), and a description that cannot be used writes nothing.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "common/mac_label_text.h"
 #include "tests/suite/suite_test_support.h"
 
 namespace {
@@ -135,6 +137,157 @@ TEST(SuiteGen, UnusableDescriptionNamesThePathAndWritesNothing) {
         << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_FALSE(fs::exists(dir / "out")) << c.pointer;
+  }
+}
+
+// Only the plain label form, a range that holds its minimum and HTTP status codes get through:
+// anything the programs would read as something else is refused with its JSON path.
+TEST(SuiteGen, StrictLabelsRangesAndCodes) {
+  tav_test::TempDir dir;
+  struct Case {
+    const char* pointer;
+    json value;
+    const char* line;
+  };
+  const auto notALabel = [](const char* text, const char* why) {
+    return fmt::format("\"{}\" is not a label: {}", text, why);
+  };
+  const std::string level = "the level is not a decimal number";
+  const std::string mask = "the category mask is not a hexadecimal number";
+  std::vector<std::pair<std::string, std::string>> labels = {
+      {" 1:1", level},
+      {"1:1 ", mask},
+      {"+1:1", level},
+      {"-1:0", level},
+      {"1:-1", mask},
+      {"1: 1", mask},
+      {"256:0", "the level is above 255"},
+      {"1:1ffffffff", "the category mask has more than 32 bits"},
+      {"1:1:1", mask},
+      {"1:", mask},
+      {":1", level},
+      {"1:0x", mask},
+      {"1:1g", mask},
+      {"1", "it has no colon"},
+      {"0x1:1", level},
+  };
+  for (const auto& [text, why] : labels) {
+    SCOPED_TRACE(text);
+    json description = labDescription();
+    description["users"][1]["labels"][1] = text;
+    writeJson(dir / "bad.json", description);
+    const auto result =
+        runSuite({"gen", (dir / "bad.json").string(), "--out", (dir / "out").string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err,
+              fmt::format("error: {}: users[1].labels[1]: {}\n", (dir / "bad.json").string(),
+                          notALabel(text.c_str(), why.c_str())));
+    EXPECT_FALSE(fs::exists(dir / "out"));
+  }
+  const Case cases[] = {
+      {"/users/0/min_label", "3:7",
+       "users[0].min_label: \"3:7\" is not within max_label \"3:5\": the range is empty"},
+      {"/users/0/min_label", "2:2",
+       "users[0].min_label: \"2:2\" is not within max_label \"3:5\": the range is empty"},
+      {"/objects/2/label", "2:3 ", "objects[2].label: \"2:3 \" is not a label: the category mask"},
+      {"/report/allowed_codes/0", 99, "report.allowed_codes[0]: 99 is not an HTTP status code"},
+      {"/report/denied_codes/1", 600, "report.denied_codes[1]: 600 is not an HTTP status code"},
+      {"/report/denied_codes/0", 18446744073709551615u,
+       "report.denied_codes[0]: 18446744073709551615 is not an HTTP status code"},
+      {"/report/denied_codes/0", -403, "report.denied_codes[0]: -403 is not an HTTP status code"},
+      {"/report/denied_codes/0", 403.0, "report.denied_codes[0]: is not a whole number"},
+      {"/report/denied_codes/0", "403", "report.denied_codes[0]: is not a whole number"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pointer);
+    json description = labDescription();
+    description["users"][0]["max_label"] = "3:5";
+    description[json::json_pointer(c.pointer)] = c.value;
+    writeJson(dir / "bad.json", description);
+    const auto result =
+        runSuite({"gen", (dir / "bad.json").string(), "--out", (dir / "out").string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err.find("error: " + (dir / "bad.json").string() + ": " + c.line), 0u)
+        << result.err;
+    EXPECT_FALSE(fs::exists(dir / "out"));
+  }
+  // Without min_label, the lowest of the labels must lie within max_label.
+  json description = labDescription();
+  description["users"][1].erase("min_label");
+  description["users"][1]["labels"] = {"2:1"};
+  description["users"][1]["max_label"] = "1:1";
+  writeJson(dir / "bad.json", description);
+  const auto noMin =
+      runSuite({"gen", (dir / "bad.json").string(), "--out", (dir / "out").string()});
+  EXPECT_EQ(noMin.status, 2);
+  EXPECT_EQ(noMin.err, "error: " + (dir / "bad.json").string() +
+                           ": users[1].max_label: \"1:1\" does not hold min_label 2:1 (the lowest "
+                           "of the labels): the range is empty\n");
+
+  // The edges themselves pass.
+  description = labDescription();
+  description["users"][0]["labels"] = {"255:0xFFFFFFFF", "0:00000000001", "007:0"};
+  description["users"][0].erase("min_label");
+  description["users"][0].erase("max_label");
+  description["report"]["allowed_codes"] = {100, 599};
+  writeJson(dir / "edges.json", description);
+  const auto edges =
+      runSuite({"gen", (dir / "edges.json").string(), "--out", (dir / "out").string()});
+  EXPECT_EQ(edges.status, 0) << edges.err;
+}
+
+// A mask with the top bit set can only be read from a negative number; gen writes it so, and
+// check, which reads every label as the programs do, finds it as meant.
+TEST(SuiteGen, TopBitMaskIsWrittenAsTheProgramsReadIt) {
+  tav_test::TempDir dir;
+  writeJson(dir / "d.json",
+            {{"base_url", "http://h"},
+             {"users", {{{"name", "daemon"}, {"labels", {"2:80000000", "1:1"}}}}},
+             {"objects", {{{"name", "o"}, {"label", "3:ffffffff"}, {"path", "/"}}}}});
+  const auto gen = runSuite({"gen", (dir / "d.json").string(), "--out", dir.path().string()});
+  ASSERT_EQ(gen.status, 0) << gen.err;
+  const json tasks = readJson(dir / "tasks.json");
+  const json metadata = readJson(dir / "metadata.json");
+  EXPECT_EQ(tasks[0]["user"]["mac_label"], "2:-80000000");
+  EXPECT_EQ(tasks[0]["requests"][0]["uuid"], "basic-daemon-2_80000000-o");
+  EXPECT_EQ(metadata[0]["subject_label"], "2:-80000000");
+  EXPECT_EQ(metadata[0]["object_label"], "3:-1");
+  EXPECT_EQ(metadata[0]["min_mac_label"], "1:0");
+  EXPECT_EQ(metadata[0]["max_mac_label"], "2:-7fffffff");
+  for (const char* text : {"2:-80000000", "3:-1", "2:-7fffffff"}) {
+    SCOPED_TRACE(text);
+    const tav::MacLabelText read = tav::parseMacLabelText(text);
+    ASSERT_TRUE(read.label);
+  }
+  EXPECT_EQ(tav::parseMacLabelText("2:-80000000").label->categories, 0x80000000u);
+  EXPECT_EQ(tav::parseMacLabelText("2:-7fffffff").label->categories, 0x80000001u);
+  const auto check = runSuite(
+      {"check", "-t", (dir / "tasks.json").string(), "-m", (dir / "metadata.json").string()});
+  EXPECT_EQ(check.out.find("is read as"), std::string::npos) << check.out;
+}
+
+// A description that cannot be read is told as such, not as bad JSON.
+TEST(SuiteGen, UnreadableDescriptionIsToldAsSuch) {
+  tav_test::TempDir dir;
+  fs::create_directory(dir / "folder");
+  tav_test::writeFile(dir / "broken.json", "{\n  \"users\": [,\n}");
+  writeJson(dir / "tasks.json",
+            json::array({{{"user", {{"name", "a"}, {"password", ""}, {"mac_label", "1:1"}}},
+                          {"requests", json::array()}}}));
+  const std::pair<const char*, const char*> cases[] = {
+      {"missing.json", "no such file"},
+      {"folder", "is a folder, not a file"},
+      {"broken.json",
+       "not JSON at line 2 column 13: syntax error while parsing value - unexpected ','; "
+       "expected '[', '{', or a literal"},
+      {"tasks.json", "this looks like a tasks file; give the suite description"},
+  };
+  for (const auto& [name, why] : cases) {
+    SCOPED_TRACE(name);
+    const auto result = runSuite({"gen", (dir / name).string(), "--out", (dir / "out").string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, fmt::format("error: {}: {}\n", (dir / name).string(), why));
+    EXPECT_FALSE(fs::exists(dir / "out"));
   }
 }
 

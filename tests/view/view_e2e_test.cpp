@@ -1,6 +1,7 @@
 // The built tav-view on real files: its explanations, the failed set against tav-rep's
 // report.json, JUnit read by python3's XML parser, the page rendered by headless Chromium, and
 // bad inputs that leave no output file.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -132,8 +133,9 @@ TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
   EXPECT_NE(out.find("FAIL odd\\x01<&>\"'\n"), std::string::npos)
       << "control bytes reach the terminal";
   EXPECT_NE(
-      out.find("hint: user games (label 2:2, gssapi): all 2 requests got a denied code although "
-               "1 of them was predicted granted: authentication probably failed"),
+      out.find("hint: user games (label 2:2; gssapi): all 2 requests got a denied code although "
+               "1 was predicted granted: authentication probably failed, and this user's refusals "
+               "prove nothing: games-a, games-b\n"),
       std::string::npos);
   EXPECT_NE(out.find("hint: responses.json holds an entry with an empty identifier: tav-req "
                      "writes one for each failed transfer; requests without an answer: lost\n"),
@@ -236,33 +238,109 @@ TEST(ViewE2E, AllPassedIsStatusZeroAndQuietPrintsOnlyTheTotals) {
   EXPECT_EQ(result.out, "requests 1, passed 1, failed 0\n");
 }
 
+// A user whose logins fail under several labels and auth types gets one hint, and every hint
+// names its requests, passing ones included; its labels go by level, then categories.
+TEST(ViewE2E, HintsNameTheirRequestsOneLinePerUser) {
+  tav_test::TempDir dir;
+  const auto meta = [](const std::string& uuid, const std::string& subject,
+                       const std::string& object, const std::string& max, bool ignore) {
+    return json{{"uuid", uuid},           {"subject_label", subject},
+                {"object_label", object}, {"min_mac_label", "0:0"},
+                {"max_mac_label", max},   {"expect_ignore_mac_label", ignore}};
+  };
+  const auto answer = [](const std::string& uuid, int code) {
+    return json{{"uuid", uuid}, {"code", code}, {"body", ""}};
+  };
+  const auto request = [](const std::string& uuid, const std::string& auth) {
+    return json{{"uuid", uuid}, {"uri", "http://h/" + uuid}, {"auth_type", auth}};
+  };
+  json metadata = {
+      meta("g-a", "2:2", "0:0", "3:7", false),        meta("g-b", "2:2", "3:7", "3:7", false),
+      meta("g-c", "2:2", "0:0", "3:7", false),        meta("g-d", "0:0", "0:0", "3:7", false),
+      meta("ignored-302", "3:7", "1:1", "1:1", true), meta("odd-302", "3:7", "1:1", "3:7", false)};
+  json responses = {answer("g-a", 401), answer("g-b", 401),         answer("g-c", 401),
+                    answer("g-d", 401), answer("ignored-302", 302), answer("odd-302", 302)};
+  for (int i = 1; i <= 5; ++i) {
+    metadata.push_back(meta(fmt::format("odd-302-{}", i), "3:7", "1:1", "3:7", false));
+    responses.push_back(answer(fmt::format("odd-302-{}", i), 302));
+  }
+  tav_test::writeFile(dir / "metadata.json", metadata.dump());
+  tav_test::writeFile(dir / "responses.json", responses.dump());
+  const json user22 = {{"name", "games"}, {"password", "p"}, {"mac_label", "2:2"}};
+  const json user00 = {{"name", "games"}, {"password", "p"}, {"mac_label", "0:0"}};
+  tav_test::writeFile(
+      dir / "tasks.json",
+      json({{{"user", user22},
+             {"requests",
+              {request("g-a", "basic"), request("g-b", "basic"), request("g-c", "gssapi")}}},
+            {{"user", user00}, {"requests", {request("g-d", "basic")}}}})
+          .dump());
+  tav_test::writeFile(dir / "config.json", R"({"check_body": false, "body_template": "",
+                          "allowed_codes": [200], "denied_codes": [401, 403]})");
+  std::vector<std::string> args = viewArgs(dir);
+  args.insert(args.end(), {"-t", (dir / "tasks.json").string()});
+  const auto result = tav_test::runProgram(args);
+  EXPECT_EQ(result.status, 1) << result.err;
+  const std::string hints = result.out.substr(result.out.find("\nhint: ") + 1);
+  EXPECT_EQ(hints,
+            "hint: user games (labels 0:0, 2:2; basic, gssapi): all 4 requests got a denied code "
+            "although 3 were predicted granted: authentication probably failed, and this "
+            "user's refusals prove nothing: g-a, g-b, g-c, g-d\n"
+            "hint: 7 requests got a code in neither the allowed nor the denied set: 302 (7x: "
+            "ignored-302, odd-302, odd-302-1, odd-302-2, odd-302-3 and 2 more)\n");
+}
+
+// Each input fault is told in a person's words, naming the file, the entry and the key.
 TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
   struct Case {
     std::string file;
-    std::string content;
-    std::string reason;
+    std::string content;  // "-": the file is removed; "/": a folder
+    std::string reason;   // the whole rest of the line, or its start when it ends in "..."
   };
+  const std::string perTask = R"({"tasks": [{"uuid": "a", "code": 200, "body": ""}]})";
+  const std::string tasks =
+      R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"}, "requests": []}])";
   const std::vector<Case> cases = {
-      {"metadata.json", "", "No such file or directory"},
-      {"responses.json", "[{\"uuid\": \"a\", ",
-       "Failed to parse data: [json.exception.parse_error.101]"},
-      {"metadata.json", "[{\"uuid\": \"a\"}]",
-       "Failed to parse data: [json.exception.out_of_range.403]"},
+      {"metadata.json", "-", "no such file"},
+      {"config.json", "/", "is a folder, not a file"},
+      {"responses.json", "[\n  {\"uuid\": \"a\",\n   \"code\": 2x}\n]",
+       "not JSON at line 3 column 13: syntax error while parsing object - invalid literal..."},
+      {"responses.json", " \n", "is empty, not JSON"},
+      {"responses.json", perTask,
+       "this looks like a per-task responses file ({\"tasks\": [...]}); give the merged "
+       "responses.json"},
+      {"responses.json", tasks, "this looks like a tasks file; give the merged responses.json"},
+      {"metadata.json", R"([{"uuid": "a", "code": 200, "body": ""}])",
+       "this looks like a responses file; give the metadata file"},
+      {"responses.json",
+       R"([{"uuid": "a", "code": 200, "body": ""}, {"uuid": "b", "code": "200"}])",
+       "[1]: \"code\" is string, not a number"},
+      {"metadata.json", "[{\"uuid\": \"a\"}]", "[0]: has no \"object_label\""},
+      {"config.json", R"({"check_body": true, "body_template": "", "allowed_codes": [200]})",
+       "has no \"denied_codes\""},
       {"config.json",
        R"({"check_body": true, "body_template": "{nope}", "allowed_codes": [], "denied_codes": []})",
-       "Failed to parse config: body_template \"{nope}\" cannot be formatted"},
+       "body_template \"{nope}\" cannot be formatted..."},
       {"tasks.json",
-       R"([{"user": {"name": "a", "password": "", "mac_label": "x"}, "requests": []}])",
-       "Failed to parse data: invalid mac_label \"x\": it has no colon"},
+       R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"}, "requests": []},
+           {"user": {"name": "b", "password": "", "mac_label": "x"}, "requests": []}])",
+       "tasks[1] (user b): invalid mac_label \"x\": it has no colon"},
+      {"tasks.json",
+       R"([{"user": {"name": "a", "password": "", "mac_label": "1:1"},
+            "requests": [{"uuid": "u", "auth_type": "basic"}]}])",
+       "tasks[0] (user a): requests[0] has no \"uri\""},
       {"junit-folder", "", "cannot write: No such file or directory"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
+    SCOPED_TRACE(c.file + " " + c.content);
     tav_test::TempDir dir;
     writeSuite(dir);
     std::filesystem::path named = dir / c.file;
-    if (c.file == "metadata.json" && c.content.empty()) {
+    if (c.content == "-") {
       std::filesystem::remove(named);
+    } else if (c.content == "/") {
+      std::filesystem::remove(named);
+      std::filesystem::create_directory(named);
     } else if (c.file != "junit-folder") {
       tav_test::writeFile(named, c.content);
     }
@@ -276,11 +354,28 @@ TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
     const auto result = tav_test::runProgram(args);
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err.rfind("tav-view: " + named.string() + ": " + c.reason, 0), 0u)
-        << result.err;
+    const std::string line = "tav-view: " + named.string() + ": " + c.reason;
+    if (c.reason.ends_with("...")) {
+      EXPECT_EQ(result.err.rfind(line.substr(0, line.size() - 3), 0), 0u) << result.err;
+    } else {
+      EXPECT_EQ(result.err, line + "\n");
+    }
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_EQ(filesIn(dir.path()), before);
   }
+}
+
+TEST(ViewE2E, UnreadableInputIsPermissionDenied) {
+  if (!tav_test::isRoot()) GTEST_SKIP() << "runs tav-view as nobody: needs root";
+  tav_test::TempDir dir;
+  writeSuite(dir);
+  std::filesystem::permissions(dir / "responses.json", std::filesystem::perms::none);
+  std::vector<std::string> args = viewArgs(dir);
+  args.insert(args.begin(),
+              {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+  const auto result = tav_test::runProgram(args);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "tav-view: " + (dir / "responses.json").string() + ": permission denied\n");
 }
 
 }  // namespace

@@ -321,7 +321,7 @@ TEST(ViewSummary, OneIsSaidInTheSingular) {
             std::string::npos)
       << result.out;
   EXPECT_NE(result.out.find("hint: 1 request got a code in neither the allowed nor the denied "
-                            "set: 500 (1x)\n"),
+                            "set: 500 (1x: b)\n"),
             std::string::npos)
       << result.out;
 }

@@ -1,4 +1,4 @@
-#include "suite/log_recorder.h"
+#include "common/log_capture.h"
 
 #include <spdlog/details/os.h>
 #include <spdlog/sinks/base_sink.h>
@@ -6,15 +6,15 @@
 
 #include <utility>
 
-namespace tav_suite {
+namespace tav {
 
 namespace {
 
 // Keeps the bare message of every line it gets, with the thread that logged it.
-class RecordingSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
+class CapturingSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
  public:
-  RecordingSink(std::shared_ptr<std::mutex> mutex,
-                std::shared_ptr<std::vector<LogRecorder::Line>> lines)
+  CapturingSink(std::shared_ptr<std::mutex> mutex,
+                std::shared_ptr<std::vector<LogCapture::Line>> lines)
       : mutex_(std::move(mutex)), lines_(std::move(lines)) {}
 
  protected:
@@ -27,26 +27,26 @@ class RecordingSink : public spdlog::sinks::base_sink<spdlog::details::null_mute
 
  private:
   std::shared_ptr<std::mutex> mutex_;
-  std::shared_ptr<std::vector<LogRecorder::Line>> lines_;
+  std::shared_ptr<std::vector<LogCapture::Line>> lines_;
 };
 
 }  // namespace
 
-LogRecorder::LogRecorder()
+LogCapture::LogCapture(spdlog::level::level_enum level)
     : previous_(spdlog::default_logger()),
       mutex_(std::make_shared<std::mutex>()),
       lines_(std::make_shared<std::vector<Line>>()) {
-  auto logger = std::make_shared<spdlog::logger>("tav_suite",
-                                                 std::make_shared<RecordingSink>(mutex_, lines_));
-  logger->set_level(spdlog::level::err);
-  spdlog::set_default_logger(std::move(logger));
+  logger_ = std::make_shared<spdlog::logger>("tav_capture",
+                                             std::make_shared<CapturingSink>(mutex_, lines_));
+  logger_->set_level(level);
+  spdlog::set_default_logger(logger_);
 }
 
-LogRecorder::~LogRecorder() {
+LogCapture::~LogCapture() {
   spdlog::set_default_logger(previous_);
 }
 
-std::vector<std::string> LogRecorder::take() {
+std::vector<std::string> LogCapture::take() {
   const std::size_t self = spdlog::details::os::thread_id();
   const std::lock_guard<std::mutex> lock(*mutex_);
   std::vector<std::string> mine;
@@ -62,4 +62,8 @@ std::vector<std::string> LogRecorder::take() {
   return mine;
 }
 
-}  // namespace tav_suite
+void LogCapture::stop() {
+  logger_->set_level(spdlog::level::off);
+}
+
+}  // namespace tav

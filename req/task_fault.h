@@ -1,0 +1,19 @@
+// Where a tasks file breaks what loadTasks takes, in a person's words and naming the task by
+// its index and user, so that tav-view and tav-suite can tell a user what to fix:
+// `tasks[2] (user daemon): invalid mac_label "x:1": the level is not a number`.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+
+namespace tav_req {
+
+// The first task loadTasks refuses and why; nothing when it takes them all.
+std::optional<std::string> tasksFault(const nlohmann::json& document);
+
+// "tasks[2] (user daemon)", or "tasks[2]" for a task without a user name.
+std::string taskPlace(std::size_t index, const nlohmann::json& task);
+
+}  // namespace tav_req
