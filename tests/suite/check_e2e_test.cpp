@@ -235,6 +235,31 @@ TEST_F(SuiteCheck, LabelsReadAsSomethingElseAreToldOncePerTextAndFile) {
   EXPECT_EQ(out, expected);
 }
 
+// Empty ranges and subjects outside their range are listed by level, then categories, whatever
+// the order of the entries or of the texts.
+TEST_F(SuiteCheck, RangesAreToldInLabelOrder) {
+  Suite suite = clean;
+  const auto range = [&](int entry, const char* low, const char* high) {
+    suite.metadata[entry]["min_mac_label"] = low;
+    suite.metadata[entry]["max_mac_label"] = high;
+  };
+  range(0, "10:0", "10:7");
+  range(1, "9:0", "9:7");
+  range(2, "20:0", "3:7");
+  range(3, "4:0", "3:7");
+  const auto result = check(suite);
+  EXPECT_EQ(result.status, 1) << result.out;
+  const auto at = [&](const std::string& text) {
+    const std::size_t found = result.out.find(text);
+    EXPECT_NE(found, std::string::npos) << text << "\n" << result.out;
+    return found;
+  };
+  EXPECT_LT(at("error: " + (dir / "metadata.json").string() + ": the range 4:0..3:7 is empty"),
+            at("the range 20:0..3:7 is empty"));
+  EXPECT_LT(at("subject_label \"0:0\" is outside the user's range 9:0..9:7 in 1 entry: [1] "),
+            at("subject_label \"0:0\" is outside the user's range 10:0..10:7 in 1 entry: [0] "));
+}
+
 // Findings about many requests of one task make one line, with a count and the first few.
 TEST_F(SuiteCheck, FindingsAreGroupedPerTask) {
   Suite suite = clean;
