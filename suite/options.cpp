@@ -90,7 +90,7 @@ SplitOptions readSplitCommandLine(const std::vector<std::string>& args) {
       "DIR/tasks-1.json ... DIR/tasks-N.json; with --metadata also DIR/metadata-1.json ... "
       "DIR/metadata-N.json, the entries of each shard's requests, so each machine can check "
       "its shard; metadata that lacks a request's uuid is refused. Shards of an earlier split "
-      "beyond N are removed.",
+      "beyond N are removed, and so are its metadata files when --metadata is not given.",
       ' ', tav::kVersion, true);
   parser.setOutput(&usage);
   // Read as text: TCLAP reads "-1" into an unsigned as 4294967295.

@@ -131,11 +131,12 @@ std::vector<json> metadataShards(const SplitOptions& options, json& metadata,
   return result;
 }
 
-// The shards of an earlier split into the folder beyond the new count: "tasks-K.json" and
-// "metadata-K.json" with K > shards, written as split writes K. Left, they would pass for part
-// of the new split.
+// The files of an earlier split into the folder that the new one does not replace:
+// "tasks-K.json" and "metadata-K.json" with K > shards, written as split writes K, and, for a
+// split without metadata, every "metadata-K.json". Left, they would pass for part of the new
+// split.
 std::vector<std::filesystem::path> earlierShards(const std::filesystem::path& dir,
-                                                 std::size_t shards) {
+                                                 std::size_t shards, bool withMetadata) {
   std::vector<std::filesystem::path> found;
   std::error_code error;
   for (std::filesystem::directory_iterator item(dir, error), end; !error && item != end;
@@ -146,7 +147,8 @@ std::vector<std::filesystem::path> earlierShards(const std::filesystem::path& di
       const std::string number = name.substr(prefix.size(), name.size() - prefix.size() - 5);
       const bool plain = !number.empty() && number[0] != '0' &&
                          number.find_first_not_of("0123456789") == std::string::npos;
-      if (plain && (number.size() > 18 || std::stoull(number) > shards)) {
+      const bool replaced = prefix == "tasks-" || withMetadata;
+      if (plain && (!replaced || number.size() > 18 || std::stoull(number) > shards)) {
         found.push_back(item->path());
       }
     }
@@ -237,7 +239,8 @@ int runSplit(const SplitOptions& options) {
                 documentText(metadataShardsOf[s]));
     }
   }
-  for (const std::filesystem::path& earlier : earlierShards(dir, options.shards)) {
+  for (const std::filesystem::path& earlier :
+       earlierShards(dir, options.shards, metadata.has_value())) {
     files.addRemoval(earlier.string());
   }
   return files.commit() ? 0 : 1;

@@ -1,7 +1,7 @@
 // The files tav-suite writes, as a set: whatever stops gen or split midway, the folder holds
-// the complete old set or the complete new one; a re-split clears its own earlier shards and
-// nothing else; merge writes through a link and never over its input. And the command lines'
-// counts and names.
+// the complete old set or the complete new one; a re-split clears its own earlier shards (all
+// metadata shards when it writes none) and nothing else; merge writes through a link and never over
+// its input. And the command lines' counts and names.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -103,6 +103,39 @@ TEST(SuiteOutputs, SplitIntoFewerShardsClearsOnlyItsOwnEarlierShards) {
                                                        {"tasks-05.json", "mine"},
                                                        {"tasks-6x.json", "mine"},
                                                        {"tasks-9.json", "<folder>"}}));
+}
+
+// Without -m no metadata file of an earlier split matches the new shards, whatever its number;
+// they go in the same commit, so a split that fails leaves them with their old tasks.
+TEST(SuiteOutputs, SplitWithoutMetadataClearsEveryEarlierMetadataShard) {
+  TempDir dir;
+  ASSERT_EQ(gen(dir, "pw").status, 0);
+  ASSERT_EQ(split(dir, "3").status, 0);
+  for (const char* other : {"metadata-03.json", "metadata-x.json", "metadata.json"}) {
+    tav_test::writeFile(dir / "shards" / other, "mine");
+  }
+  const auto withoutMetadata = [&] {
+    return runSuite({"split", "-t", (dir / "suite/tasks.json").string(), "-n", "2", "--out",
+                     (dir / "shards").string()});
+  };
+  fs::rename(dir / "shards/tasks-2.json", dir / "shards/tasks-2.json.old");
+  fs::create_directory(dir / "shards/tasks-2.json");
+  const auto before = contentOf(dir / "shards");
+  EXPECT_EQ(withoutMetadata().status, 1);
+  EXPECT_EQ(contentOf(dir / "shards"), before);
+
+  fs::remove(dir / "shards/tasks-2.json");
+  fs::rename(dir / "shards/tasks-2.json.old", dir / "shards/tasks-2.json");
+  ASSERT_EQ(withoutMetadata().status, 0);
+  std::map<std::string, std::string> after = contentOf(dir / "shards");
+  EXPECT_EQ(
+      json::parse(after.at("tasks-1.json")).size() + json::parse(after.at("tasks-2.json")).size(),
+      5u);
+  after.erase("tasks-1.json");
+  after.erase("tasks-2.json");
+  EXPECT_EQ(after, (std::map<std::string, std::string>{{"metadata-03.json", "mine"},
+                                                       {"metadata-x.json", "mine"},
+                                                       {"metadata.json", "mine"}}));
 }
 
 TEST(SuiteOutputs, ARenameThatFailsMidwayPutsTheOldSetBack) {
