@@ -27,6 +27,7 @@
 #include "rep/report_config.h"
 #include "req/task.h"
 #include "suite/log_recorder.h"
+#include "suite/trust_check.h"
 #include "suite/user_access.h"
 
 namespace tav_suite {
@@ -443,6 +444,7 @@ Findings checkSuite(const CheckOptions& options) {
   }
   if (tasks) checkRequestUrls(options.tasks, *tasks, findings);
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
+  if (tasks) checkTrust(options.tasks, *tasks, options, probe, findings);
   std::cout.flush();
   return findings;
 }
