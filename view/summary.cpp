@@ -7,6 +7,7 @@
 
 #include "common/label_order.h"
 #include "common/words.h"
+#include "view/host_hints.h"
 #include "view/text.h"
 
 namespace tav_view {
@@ -62,6 +63,7 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
         count.total == 1 ? "the one request" : fmt::format("all {} requests", count.total),
         count.predicted_granted, count.predicted_granted == 1 ? "was" : "were"));
   }
+  for (std::string& hint : unansweredHostHints(entries)) summary.hints.push_back(std::move(hint));
   if (inputs.table.contains("")) {
     summary.hints.push_back(fmt::format(
         "responses.json holds an entry with an empty identifier: tav-req writes one for each "
