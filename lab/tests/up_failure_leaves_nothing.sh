@@ -1,5 +1,6 @@
 #!/bin/bash
-# An `up` that fails after the KDC has started tears down what it started;
+# An `up` that fails after the KDC has started (Apache's config rejected, or
+# openssl failing to make the lab's CA) tears down what it started;
 # `up` refuses a folder that is not empty and leaves it untouched.
 set -uo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -20,6 +21,17 @@ check "$(grep -c 'commencing operation' "$dir/lab/logs/kdc.log")" 1 "the KDC had
 check "$(listening "$kdc_port")" "" "sockets on the KDC port"
 bash "$LAB_SH" down "$dir/lab"
 check "$?" 0 "down after a failed up"
+
+# openssl failing to make the lab's CA: the KDC started before it is stopped.
+new_tmp
+fake=$NEW_TMP
+printf '#!/bin/sh\nexit 1\n' >"$fake/openssl"
+chmod 0755 "$fake/openssl"
+PATH=$fake:$PATH bash "$LAB_SH" up "$dir/lab3" 2>"$dir/up3.err"
+check "$?" 1 "exit status of an up whose openssl fails"
+check_contains "$(cat "$dir/up3.err")" "openssl failed" "message of that up"
+check "$(lab_processes "$dir/lab3" | wc -l)" 0 "processes left by that up"
+check "$(ls "$dir/lab3/run")" "" "pid files left by that up"
 
 new_tmp
 busy=$NEW_TMP
