@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
@@ -29,12 +30,10 @@ bool isHttpsUrl(const std::string& url) {
   return true;
 }
 
-// Where the first https request of a task is; no value when the task sends none.
-std::optional<std::size_t> firstHttpsRequest(const tav_req::Task& task) {
-  for (std::size_t r = 0; r < task.requests.size(); ++r) {
-    if (isHttpsUrl(task.requests[r].uri)) return r;
-  }
-  return std::nullopt;
+// libcurl reads the CA only for a TLS connection: a task without https needs none.
+bool sendsHttps(const tav_req::Task& task) {
+  return std::ranges::any_of(
+      task.requests, [](const tav_req::TaskRequest& request) { return isHttpsUrl(request.uri); });
 }
 
 // A CA bundle is well under this; a larger file is looked at only this far.
@@ -114,7 +113,7 @@ void checkTrust(const std::string& tasksPath, const std::vector<tav_req::Task>& 
   std::size_t skipped = 0;
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     const std::string& name = tasks[t].user.name;
-    if (!firstHttpsRequest(tasks[t]) || checked.contains(name)) continue;
+    if (!sendsHttps(tasks[t]) || checked.contains(name)) continue;
     checked.insert(name);
     // A user that does not exist has its own error already.
     const std::optional<TaskUserId> user = findUser(name);
