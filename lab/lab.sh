@@ -6,6 +6,10 @@
 #   lab.sh up DIR     build DIR, start krb5kdc and apache2, write DIR/lab.env
 #   lab.sh down DIR   stop what `up` started in DIR (safe to repeat)
 #
+# Every area is served over plain HTTP and, on a second port, over HTTPS with
+# a certificate for 127.0.0.1 and localhost that the lab's own CA signs
+# (DIR/ca.pem).
+#
 # Env for `up`: TAV_PCAPS (CGI program to serve, optional), LAB_FIX_BAD=1
 # (the misconfigured area lists only dominating users), LAB_HTTPD_INCLUDE
 # (an Apache config file included last, for experiments).
@@ -182,6 +186,40 @@ write_site() {
   chmod 0640 "$DIR/conf/htpasswd"
 }
 
+# A CA of the lab's own and a certificate it signs for 127.0.0.1 and
+# localhost, the two hosts a lab URL may name. P-256 keys take milliseconds
+# to make. The keys stay in DIR/tls, root's alone: Apache reads its key as
+# root before the workers start.
+make_tls() {
+  install -d -m 0700 "$DIR/tls"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc -days 30 \
+    -subj "/CN=tav lab CA" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign,cRLSign \
+    -keyout "$DIR/tls/ca.key" -out "$DIR/tls/ca.pem" >"$DIR/logs/openssl.log" 2>&1 &&
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc -days 30 \
+      -subj /CN=127.0.0.1 -CA "$DIR/tls/ca.pem" -CAkey "$DIR/tls/ca.key" \
+      -addext subjectAltName=IP:127.0.0.1,DNS:localhost \
+      -addext basicConstraints=critical,CA:FALSE -addext extendedKeyUsage=serverAuth \
+      -keyout "$DIR/tls/server.key" -out "$DIR/tls/server.pem" >>"$DIR/logs/openssl.log" 2>&1 ||
+    die "openssl failed, see $DIR/logs/openssl.log"
+  chmod 0600 "$DIR/tls/ca.key" "$DIR/tls/server.key"
+  install -m 0644 "$DIR/tls/ca.pem" "$DIR/ca.pem"
+}
+
+# The HTTPS side of httpd.conf: the main server's areas again, in a virtual
+# host on the second port.
+httpd_tls_conf() {
+  cat <<EOF
+Listen 127.0.0.1:$HTTPS_PORT
+<VirtualHost 127.0.0.1:$HTTPS_PORT>
+  ServerName 127.0.0.1
+  SSLEngine on
+  SSLCertificateFile "$DIR/tls/server.pem"
+  SSLCertificateKeyFile "$DIR/tls/server.key"
+</VirtualHost>
+EOF
+}
+
 write_httpd_conf() {
   local m area users gss_users u conf=$DIR/conf/httpd.conf
   {
@@ -197,7 +235,7 @@ ErrorLog "$DIR/logs/error.log"
 LogLevel warn
 EOF
     for m in mpm_prefork authz_core authz_user authn_core authn_file auth_basic \
-      auth_gssapi alias dir mime env cgi; do
+      auth_gssapi alias dir mime env cgi ssl; do
       echo "LoadModule ${m}_module /usr/lib/apache2/modules/mod_$m.so"
     done
     cat <<EOF
@@ -263,6 +301,7 @@ EOF
       printf '<Location /basic/%s>\n  Require %s\n</Location>\n' "$area" "$users"
       printf '<Location /gss/%s>\n  Require %s\n</Location>\n' "$area" "$gss_users"
     done
+    httpd_tls_conf
     if [[ -n ${LAB_HTTPD_INCLUDE:-} ]]; then echo "Include \"$LAB_HTTPD_INCLUDE\""; fi
   } >"$conf"
 }
@@ -270,7 +309,7 @@ EOF
 start_httpd() {
   local try
   for try in 1 2 3; do
-    ((try == 1)) || HTTP_PORT=$(free_ports tcp)
+    ((try == 1)) || read -r HTTP_PORT HTTPS_PORT <<<"$(free_ports tcp tcp)"
     write_httpd_conf
     /usr/sbin/apache2 -t -f "$DIR/conf/httpd.conf" >"$DIR/logs/configtest.log" 2>&1 ||
       die_log "$DIR/logs/configtest.log" "apache2 rejects its config"
@@ -306,6 +345,9 @@ write_lab_files() {
     echo "LAB_DIR=$DIR"
     echo "LAB_HTTP_PORT=$HTTP_PORT"
     echo "LAB_BASE_URL=http://127.0.0.1:$HTTP_PORT"
+    echo "LAB_HTTPS_PORT=$HTTPS_PORT"
+    echo "LAB_HTTPS_BASE_URL=https://127.0.0.1:$HTTPS_PORT"
+    echo "LAB_CA=$DIR/ca.pem"
     echo "LAB_REALM=$REALM"
     echo "LAB_KDC_PORT=$KDC_PORT"
     echo "LAB_KRB5_CONFIG=$DIR/krb5.conf"
@@ -313,6 +355,7 @@ write_lab_files() {
     echo "LAB_FIX_BAD=${LAB_FIX_BAD:-0}"
     echo "LAB_JSON=$DIR/lab.json"
     echo "LAB_SUITE=$DIR/suite.json"
+    echo "LAB_SUITE_HTTPS=$DIR/suite-https.json"
     echo "LAB_USERS=\"${USERS[*]}\""
     for u in "${USERS[@]}"; do
       echo "LAB_LABEL_$u=${LABEL[$u]}"
@@ -327,13 +370,15 @@ write_lab_files() {
     args+=("$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)"
       "$(allowed_users "$area")")
   done
-  # lab.json describes the lab; suite.json is the same lab as input of `tav-suite gen`.
-  /usr/bin/python3 - "$DIR" "http://127.0.0.1:$HTTP_PORT" "$REALM" "$PCAPS" \
+  # lab.json describes the lab; suite.json is the same lab as input of `tav-suite gen`, and
+  # suite-https.json the same over HTTPS.
+  /usr/bin/python3 - "$DIR" "http://127.0.0.1:$HTTP_PORT" "https://127.0.0.1:$HTTPS_PORT" \
+    "$REALM" "$PCAPS" \
     "$([[ ${LAB_FIX_BAD:-0} == 1 ]] && echo true || echo false)" "$MIN_LABEL" "$MAX_LABEL" \
     "${#USERS[@]}" "${args[@]}" <<'EOF'
 import json, sys
-(lab_dir, base_url, realm, pcaps, fix_bad, min_label, max_label, count), rest = \
-    sys.argv[1:9], sys.argv[9:]
+(lab_dir, base_url, https_base_url, realm, pcaps, fix_bad, min_label, max_label, count), rest = \
+    sys.argv[1:10], sys.argv[10:]
 n = 5 * int(count)
 if len(rest) < n or (len(rest) - n) % 4:
     sys.exit("lab.sh: write_lab_files got malformed arguments")
@@ -346,7 +391,8 @@ areas = [{"name": name, "label": label, "ignore_mac_label": ignore == "true",
           "basic_path": f"/basic/{name}/", "gssapi_path": f"/gss/{name}/",
           "allowed": allowed.split()}
          for name, label, ignore, allowed in (rest[i:i + 4] for i in range(n, len(rest), 4))]
-lab = {"dir": lab_dir, "base_url": base_url, "realm": realm, "krb5_config": krb5_config,
+lab = {"dir": lab_dir, "base_url": base_url, "https_base_url": https_base_url,
+       "ca_file": f"{lab_dir}/ca.pem", "realm": realm, "krb5_config": krb5_config,
        "pcaps": pcaps, "fix_bad": fix_bad == "true", "users": users, "areas": areas}
 suite = {"base_url": base_url,
          "auth_types": ["basic", "gssapi"],
@@ -361,7 +407,8 @@ suite = {"base_url": base_url,
          "report": {"check_body": True,
                     "body_template": "object label {obj_mac_lev}:{obj_mac_cat:x}",
                     "allowed_codes": [200], "denied_codes": [401, 403]}}
-for name, doc in (("lab.json", lab), ("suite.json", suite)):
+suite_https = dict(suite, base_url=https_base_url)
+for name, doc in (("lab.json", lab), ("suite.json", suite), ("suite-https.json", suite_https)):
     with open(f"{lab_dir}/{name}", "w", encoding="utf-8") as f:
         json.dump(doc, f, indent=2)
         f.write("\n")
@@ -375,7 +422,7 @@ lab_up() {
   PCAPS=${TAV_PCAPS:+$(realpath "$TAV_PCAPS")}
   # Paths go unescaped into httpd.conf.
   [[ -z $PCAPS || $PCAPS =~ ^/[A-Za-z0-9._/+-]+$ ]] || die "TAV_PCAPS path has unsafe characters: $PCAPS"
-  for u in apache2 htpasswd krb5kdc kdb5_util kadmin.local kinit setsid ss; do
+  for u in apache2 htpasswd openssl krb5kdc kdb5_util kadmin.local kinit setsid ss; do
     command -v "$u" >/dev/null || die "missing program $u"
   done
   [[ $(id -u) == 0 ]] || die "must run as root"
@@ -410,12 +457,13 @@ lab_up() {
   export KRB5_CONFIG=$DIR/krb5.conf KRB5_KDC_PROFILE=$DIR/kdc.conf
   declare -gA PASSWORD
   for u in "${USERS[@]}"; do PASSWORD[$u]=$(random_hex 8); done
-  read -r HTTP_PORT KDC_PORT <<<"$(free_ports tcp udp)"
+  read -r HTTP_PORT HTTPS_PORT KDC_PORT <<<"$(free_ports tcp tcp udp)"
   write_krb5_conf
   make_kdc
   start_kdc
   get_tickets
   write_site
+  make_tls
   start_httpd
   write_lab_files
 }

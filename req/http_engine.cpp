@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 #include "common/version.h"
 #include "req/task.h"
@@ -34,7 +37,7 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, std::stri
   return length;
 }
 
-HttpEngine::HttpEngine() {
+HttpEngine::HttpEngine(TlsTrust trust) : trust_(std::move(trust)) {
   if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
     throw std::runtime_error("Failed to initialize curl");
   }
@@ -55,6 +58,7 @@ void HttpEngine::releaseTransfer(CURL* easy) {
   curl_multi_remove_handle(multi_, easy);
   curl_easy_cleanup(easy);
   std::erase(transfers_, easy);
+  errorTexts_.erase(easy);
 }
 
 void HttpEngine::releaseAllTransfers() {
@@ -104,17 +108,33 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
     curl_easy_setopt(handle, CURLOPT_GSSAPI_DELEGATION,
                      static_cast<long>(CURLGSSAPI_DELEGATION_FLAG));
   }
+  applyTlsTrust(handle, trust_);
+  // libcurl's detailed reason for a failure, read when the transfer ends.
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorTexts_[handle].data());
 
   transfers_.push_back(handle);
   const CURLMcode added = curl_multi_add_handle(multi_, handle);
   if (added != CURLM_OK) {
     transfers_.pop_back();
+    errorTexts_.erase(handle);
     throw std::runtime_error(
         fmt::format("Failed to add curl handle to multi stack: {}", curl_multi_strerror(added)));
   }
   easy.release();
   spdlog::debug("Make {} request to {} ({})", authTypeName(request.authType), request.url,
                 request.uuid);
+}
+
+void HttpEngine::logFailure(CURLcode result, CURL* easy, const HttpRequest* request) const {
+  const char* reason = curl_easy_strerror(result);
+  const auto text = errorTexts_.find(easy);
+  if (!isTlsFailure(result) || request == nullptr || text == errorTexts_.end()) {
+    spdlog::error(reason);
+    return;
+  }
+  const std::string_view detail(text->second.data(), strnlen(text->second.data(), CURL_ERROR_SIZE));
+  spdlog::error("{}{}{} (request {} to {})", reason, detail.empty() ? "" : ": ", detail,
+                request->uuid, request->url);
 }
 
 std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest>& requests,
@@ -176,7 +196,7 @@ std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest
         const auto index = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(priv));
         if (index < size) done[index] = true;
         if (result != CURLE_OK) {
-          spdlog::error(curl_easy_strerror(result));
+          logFailure(result, easy, index < size ? &requests[index] : nullptr);
           releaseTransfer(easy);
         } else {
           long code = 0;

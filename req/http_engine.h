@@ -4,11 +4,15 @@
 
 #include <curl/curl.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "req/tls_trust.h"
 
 namespace tav_req {
 
@@ -35,8 +39,9 @@ struct HttpResponse {
 // Owns libcurl's global state and one multi handle for its lifetime.
 class HttpEngine {
  public:
-  // Throws std::runtime_error when libcurl cannot be set up.
-  HttpEngine();
+  // Every transfer trusts what `trust` says. Throws std::runtime_error when libcurl cannot be
+  // set up.
+  explicit HttpEngine(TlsTrust trust = {});
   ~HttpEngine();
   HttpEngine(const HttpEngine&) = delete;
   HttpEngine& operator=(const HttpEngine&) = delete;
@@ -56,9 +61,14 @@ class HttpEngine {
   // Takes a finished or abandoned transfer out of the multi handle and frees it.
   void releaseTransfer(CURL* easy);
   void releaseAllTransfers();
+  // The error line of a failed transfer; a TLS failure also names libcurl's detailed reason and
+  // the request.
+  void logFailure(CURLcode result, CURL* easy, const HttpRequest* request) const;
 
   CURLM* multi_ = nullptr;
   std::vector<CURL*> transfers_;  // easy handles in multi_, so none outlives a batch
+  TlsTrust trust_;
+  std::map<CURL*, std::array<char, CURL_ERROR_SIZE>> errorTexts_;  // per transfer in multi_
 };
 
 // libcurl's write callback: appends size * count bytes to the body and never stops a transfer.

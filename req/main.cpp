@@ -12,6 +12,7 @@
 #include "req/responses_file.h"
 #include "req/run_children.h"
 #include "req/task.h"
+#include "req/tls_trust.h"
 
 int main(int argc, char** argv) {
   using namespace tav_req;
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
   }
   // Someone watching main.log during a long run or a wind-down sees every failure at once.
   spdlog::default_logger_raw()->flush_on(spdlog::level::err);
+  announceTrust(options.trust);
 
   try {
     // An unusable tasks file has been logged; an empty one ends the run silently.

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace tav_req {
 
@@ -22,6 +24,15 @@ class SecondsConstraint : public TCLAP::Constraint<std::string> {
     return std::stoull(value) <= kMaxRequestTimeout;
   }
 };
+
+// The child reads the CA file as the task user, from wherever the run started: an absolute path
+// does not depend on a working folder that user may not enter.
+std::string absolutePath(const std::string& value) {
+  if (value.empty()) return value;
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::absolute(value, error);
+  return error ? value : path.string();
+}
 
 }  // namespace
 
@@ -56,6 +67,21 @@ Options readCommandLine(int argc, char** argv) {
         "Time limit of each request's whole transfer in seconds; a request that runs out of it "
         "is recorded as a failed transfer (code 0) and the next one is sent. Default: 0, no limit",
         false, "0", &secondsConstraint, parser);
+    TCLAP::ValueArg<std::string> caFile(
+        "", "cacert",
+        "PEM file of the certificate authorities that https servers' certificates must chain to, "
+        "read by each child as its task user; the system's CA folder stays trusted",
+        false, "", &fileConstraint, parser);
+    TCLAP::ValueArg<std::string> caPath(
+        "", "capath",
+        "Folder of certificate authorities named by their hashes (c_rehash), read by each child "
+        "as its task user",
+        false, "", &directoryConstraint, parser);
+    TCLAP::SwitchArg insecure(
+        "k", "insecure",
+        "Verify neither the certificate nor the host name of https servers; main.log and every "
+        "child log say so",
+        parser, false);
     tav::parseAs(parser, "tav-req", argc, argv);
 
     if (logLevel.isSet()) options.logLevel = spdlog::level::from_str(logLevel.getValue());
@@ -63,6 +89,8 @@ Options readCommandLine(int argc, char** argv) {
     options.tasks = tasks.getValue();
     options.outputDir = outputDir.getValue();
     options.requestTimeout = static_cast<unsigned>(std::stoul(requestTimeout.getValue()));
+    options.trust = TlsTrust{absolutePath(caFile.getValue()), absolutePath(caPath.getValue()),
+                             insecure.getValue()};
   } catch (const TCLAP::ArgException& error) {
     tav::reportArgumentError(parser, error);
     options.ok = false;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/command_line.h"
+#include "req/tls_trust.h"
 
 namespace tav_req {
 
@@ -19,6 +20,7 @@ struct Options {
   std::string tasks;
   std::string outputDir;
   unsigned requestTimeout = 0;  // seconds per request; 0: no limit
+  TlsTrust trust;               // --cacert, --capath, --insecure
 };
 
 // The largest --request-timeout: libcurl keeps the time-out in milliseconds in an int.

@@ -49,9 +49,10 @@ bool runTask(const TaskClosure& closure) {
   const std::vector<HttpRequest> requests =
       toHttpRequests(closure.task, closure.options.requestTimeout);
   spdlog::info("sending {} requests..", requests.size());
+  checkTrustAsTaskUser(closure.options.trust, closure.task.user.name);
   std::vector<HttpResponse> responses;
   try {
-    HttpEngine engine;
+    HttpEngine engine(closure.options.trust);
     // One transfer at a time keeps the task's requests in order.
     responses = engine.makeRequests(requests, 1, [] { return interruption() != 0; });
   } catch (const std::runtime_error& error) {

@@ -20,6 +20,8 @@
 #include "req/task.h"
 #include "req/task_fault.h"
 #include "suite/check_steps.h"
+#include "suite/trust_check.h"
+#include "suite/user_access.h"
 
 namespace tav_suite {
 
@@ -185,6 +187,7 @@ Findings checkSuite(const CheckOptions& options) {
   }
   if (tasks) checkRequestUrls(options.tasks, *tasks, findings);
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
+  if (tasks) checkTrust(options.tasks, *tasks, options, probe, findings);
   std::cout.flush();
   return findings;
 }

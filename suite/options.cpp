@@ -27,6 +27,7 @@ std::string topLevelUsage() {
       "\n"
       "  gen DESCRIPTION --out DIR    write DIR/tasks.json, metadata.json and config.json\n"
       "  check -t TASKS -m METADATA [-c CONFIG] [-o OUTDIR] [-d LOGDIR]\n"
+      "        [--cacert FILE] [--capath DIR]\n"
       "                               find mistakes in a suite before a run\n"
       "  split -t TASKS [-m METADATA] --shards N --out DIR\n"
       "                               write DIR/tasks-1.json ... tasks-N.json, whole tasks\n"
@@ -77,10 +78,23 @@ CheckOptions readCheckCommandLine(const std::vector<std::string>& args) {
       "o", "output-dir", "The output folder tav-req will write into", false, "", "dir", parser);
   TCLAP::ValueArg<std::string> logDir("d", "log-dir", "The log folder tav-req will write into",
                                       false, "", "dir", parser);
+  tav::ExistingFileConstraint fileConstraint;
+  tav::ExistingDirectoryConstraint directoryConstraint;
+  TCLAP::ValueArg<std::string> caFile(
+      "", "cacert",
+      "The CA file tav-req will be given: every task user with https requests must be able to "
+      "read it",
+      false, "", &fileConstraint, parser);
+  TCLAP::ValueArg<std::string> caPath(
+      "", "capath",
+      "The CA folder tav-req will be given: every task user with https requests must be able "
+      "to search it and read its certificates",
+      false, "", &directoryConstraint, parser);
   std::vector<std::string> all = withName("check", args);
   parser.parse(all);
-  return CheckOptions{tasks.getValue(), metadata.getValue(), config.getValue(),
-                      outputDir.getValue(), logDir.getValue()};
+  return CheckOptions{tasks.getValue(),     metadata.getValue(), config.getValue(),
+                      outputDir.getValue(), logDir.getValue(),   caFile.getValue(),
+                      caPath.getValue()};
 }
 
 SplitOptions readSplitCommandLine(const std::vector<std::string>& args) {

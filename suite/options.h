@@ -18,6 +18,8 @@ struct CheckOptions {
   std::string config;     // empty: not checked
   std::string outputDir;  // empty: not checked
   std::string logDir;     // empty: not checked
+  std::string caFile;     // --cacert; empty: none
+  std::string caPath;     // --capath; empty: none
 };
 
 struct SplitOptions {

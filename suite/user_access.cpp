@@ -1,5 +1,6 @@
 #include "suite/user_access.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <grp.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -31,13 +33,54 @@ bool writeAll(int fd, const std::string& data) {
   return true;
 }
 
+// The names OpenSSL looks a CA up by in a hashed folder: eight hex digits, ".", a number
+// ("5ed36f99.0"), with "r" before the number for a revocation list.
+bool isHashedName(const std::string& name) {
+  if (name.size() < 10 || name[8] != '.') return false;
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  std::size_t digits = name[9] == 'r' ? 10 : 9;
+  if (digits >= name.size()) return false;
+  for (; digits < name.size(); ++digits) {
+    if (!std::isdigit(static_cast<unsigned char>(name[digits]))) return false;
+  }
+  return true;
+}
+
+// The folder's hashed names, listed while still root: the user needs to search the folder, not
+// to list it.
+std::vector<std::string> hashedNames(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* folder = opendir(dir.c_str());
+  if (folder == nullptr) return names;
+  while (const dirent* item = readdir(folder)) {
+    if (isHashedName(item->d_name)) names.emplace_back(item->d_name);
+  }
+  closedir(folder);
+  return names;
+}
+
+bool canOpen(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd == -1) return false;
+  close(fd);
+  return true;
+}
+
 // In a child of the helper: takes on the user and tries the access.
 [[noreturn]] void tryAs(char question, const std::string& name, uid_t uid, gid_t gid,
                         const std::string& path) {
+  const std::vector<std::string> hashed =
+      question == 'd' ? hashedNames(path) : std::vector<std::string>{};
   if (initgroups(name.c_str(), gid) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(2);
-  if (question == 'r') {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    _exit(fd == -1 ? 1 : 0);
+  if (question == 'r') _exit(canOpen(path) ? 0 : 1);
+  if (question == 'd') {
+    if (access(path.c_str(), X_OK) != 0) _exit(1);
+    for (const std::string& file : hashed) {
+      if (!canOpen(path + "/" + file)) _exit(1);
+    }
+    _exit(0);
   }
   if (question == 'x') _exit(access(path.c_str(), X_OK) == 0 ? 0 : 1);
   _exit(access(path.c_str(), W_OK | X_OK) == 0 ? 0 : 1);
@@ -178,6 +221,10 @@ std::optional<bool> AccessProbe::canSearch(const TaskUserId& user, const std::st
 
 std::optional<bool> AccessProbe::canWriteInto(const TaskUserId& user, const std::string& dir) {
   return ask('w', user, dir);
+}
+
+std::optional<bool> AccessProbe::canUseCaFolder(const TaskUserId& user, const std::string& dir) {
+  return ask('d', user, dir);
 }
 
 }  // namespace tav_suite

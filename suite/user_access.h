@@ -40,6 +40,10 @@ class AccessProbe {
   // Whether the user can create files in the folder.
   std::optional<bool> canWriteInto(const TaskUserId& user, const std::string& dir);
 
+  // Whether the user can use the folder as OpenSSL uses a CA folder: search it and read every
+  // certificate and revocation list in it that is named by its hash.
+  std::optional<bool> canUseCaFolder(const TaskUserId& user, const std::string& dir);
+
  private:
   std::optional<bool> ask(char question, const TaskUserId& user, const std::string& path);
 

@@ -8,6 +8,7 @@
 #include "common/label_order.h"
 #include "common/terminal_text.h"
 #include "common/words.h"
+#include "view/host_hints.h"
 #include "view/text.h"
 
 namespace tav_view {
@@ -132,6 +133,7 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
     }
   }
   addLoginHints(inputs, entries, groups, summary);
+  for (std::string& hint : unansweredHostHints(entries)) summary.hints.push_back(std::move(hint));
   if (inputs.table.contains("")) {
     summary.hints.push_back(fmt::format(
         "responses.json holds an entry with an empty identifier: tav-req writes one for each "

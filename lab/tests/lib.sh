@@ -132,14 +132,15 @@ listening() {  # listening PORT: prints the sockets bound to PORT, with owners
   ss -lntupH "sport = :$1"
 }
 
-# gen_lab_suite OUTDIR: writes tasks.json, metadata.json and config.json of
-# the newest lab's description (suite.json) into OUTDIR with tav-suite
-# (TAV_SUITE, else the build tree's); skips when there is none.
+# gen_lab_suite OUTDIR [DESCRIPTION]: writes tasks.json, metadata.json and
+# config.json of the newest lab's description (suite.json, or DESCRIPTION such
+# as $LAB_SUITE_HTTPS) into OUTDIR with tav-suite (TAV_SUITE, else the build
+# tree's); skips when there is none.
 gen_lab_suite() {
   TAV_SUITE=${TAV_SUITE:-$REPO_ROOT/build/suite/tav-suite}
   [[ -x $TAV_SUITE ]] || skip "no tav-suite at $TAV_SUITE: set TAV_SUITE or build it"
   # shellcheck disable=SC2153  # LAB_SUITE comes from the lab's lab.env
-  "$TAV_SUITE" gen "$LAB_SUITE" --out "$1"
+  "$TAV_SUITE" gen "${2:-$LAB_SUITE}" --out "$1"
 }
 
 # The misconfigured area's wrongful grants: lab.sh's BAD_EXTRA user (daemon,
@@ -162,14 +163,15 @@ require_view() {
   [[ -x $VIEW ]] || skip "no tav-view at $VIEW: set TAV_VIEW or build it"
 }
 
-# run_req TASKS: runs tav-req on TASKS in a fresh folder (REQ_DIR) and checks
-# its exit status; the answers are in $REQ_DIR/out/responses.json. The
-# children write logs and answers as the task users, hence mode 1777.
+# run_req TASKS [OPTION...]: runs tav-req on TASKS, with the options, in a
+# fresh folder (REQ_DIR) and checks its exit status; the answers are in
+# $REQ_DIR/out/responses.json. The children write logs and answers as the
+# task users, hence mode 1777.
 run_req() {
   new_tmp
   REQ_DIR=$NEW_TMP
   install -d -m 1777 "$REQ_DIR/logs" "$REQ_DIR/out"
-  "$REQ" -d "$REQ_DIR/logs" -t "$1" -o "$REQ_DIR/out" >"$REQ_DIR/req.stdout" 2>&1
+  "$REQ" -d "$REQ_DIR/logs" -t "$1" -o "$REQ_DIR/out" "${@:2}" >"$REQ_DIR/req.stdout" 2>&1
   check "$?" 0 "exit status of tav-req on $1"
 }
 

@@ -3,6 +3,8 @@
 # both auth types, every user with its password, label, range and Kerberos
 # env, every area with its label and paths, and the report settings; tav-suite
 # gen takes it and puts those settings and env into config.json and the tasks.
+# DIR/suite-https.json is the same with the https base URL, and lab.json names
+# that URL and the CA file.
 set -uo pipefail
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/lib.sh"
@@ -15,10 +17,11 @@ for u in nobody daemon bin sys games; do passwords+=("$u=$(password_of "$u")"); 
 new_tmp
 gen=$NEW_TMP
 gen_lab_suite "$gen" || check "$?" 0 "tav-suite gen"
-"$PY" - "$LAB_SUITE" "$LAB_DIR" "$LAB_BASE_URL" "$gen" "${passwords[@]}" <<'EOF' || FAILS=$((FAILS + 1))
+"$PY" - "$LAB_SUITE" "$LAB_DIR" "$LAB_BASE_URL" "$gen" "$LAB_HTTPS_BASE_URL" "${passwords[@]}" \
+  <<'EOF' || FAILS=$((FAILS + 1))
 import json, sys
-path, lab_dir, base, gen = sys.argv[1:5]
-passwords = dict(a.split("=", 1) for a in sys.argv[5:])
+path, lab_dir, base, gen, https_base = sys.argv[1:6]
+passwords = dict(a.split("=", 1) for a in sys.argv[6:])
 errors = []
 def expect(cond, what):
     if not cond:
@@ -47,6 +50,12 @@ want = {
 expect(list(suite) == list(want), f"top-level keys {list(suite)}")
 for key in want:
     expect(suite.get(key) == want[key], f"{key}: got {suite.get(key)!r}, want {want[key]!r}")
+
+https_suite = json.load(open(f"{lab_dir}/suite-https.json"))
+expect(https_suite == dict(suite, base_url=https_base), "suite-https.json is suite.json over https")
+lab = json.load(open(f"{lab_dir}/lab.json"))
+expect((lab.get("https_base_url"), lab.get("ca_file")) == (https_base, f"{lab_dir}/ca.pem"),
+       "lab.json's https_base_url and ca_file")
 
 # The same lab through tav-suite gen: its config and task env agree.
 load = lambda name: json.load(open(f"{gen}/{name}"))

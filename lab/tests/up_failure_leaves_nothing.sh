@@ -1,6 +1,7 @@
 #!/bin/bash
-# An `up` that fails tears down what it started and removes what it created,
-# showing the log that says why, so the next `up` on the same folder works;
+# An `up` that fails (Apache's config rejected, openssl failing to make the lab's CA)
+# tears down what it started and removes what it created, showing the log that says
+# why, so the next `up` on the same folder works;
 # `up` refuses a folder that is not empty and leaves it untouched.
 set -uo pipefail
 # shellcheck source-path=SCRIPTDIR
@@ -36,6 +37,17 @@ check "$?" 0 "exit status of the next up on the same folder: $(cat "$dir/again.e
 bash "$LAB_SH" down "$closed/lab"
 check "$?" 0 "down after that up"
 check "$(lab_processes "$closed/lab" | wc -l)" 0 "processes left after down"
+
+# openssl failing to make the lab's CA: the KDC started before it is stopped.
+new_tmp
+fake=$NEW_TMP
+printf '#!/bin/sh\nexit 1\n' >"$fake/openssl"
+chmod 0755 "$fake/openssl"
+PATH=$fake:$PATH bash "$LAB_SH" up "$dir/lab3" 2>"$dir/up3.err"
+check "$?" 1 "exit status of an up whose openssl fails"
+check_contains "$(cat "$dir/up3.err")" "openssl failed" "message of that up"
+check "$(lab_processes "$dir/lab3" | wc -l)" 0 "processes left by that up"
+check "$(ls "$dir/lab3/run")" "" "pid files left by that up"
 
 new_tmp
 busy=$NEW_TMP

@@ -83,8 +83,9 @@ TEST_F(CommandLine, HelpAndVersionNameTheProgramAndSayWhatItDoes) {
   const std::string levels = "[-l <trace|debug|info|warning|error|critical|off>]";
   const std::vector<Case> cases = {
       {{kRunner.path},
-       "tav-req [--request-timeout <seconds>] -o <dir> -t <file> -d <dir> " + levels +
-           " [--] [--version] [-h]",
+       "tav-req [-k] [--capath <dir>] [--cacert <file>] [--request-timeout <seconds>] -o <dir> "
+       "-t <file> -d <dir> " +
+           levels + " [--] [--version] [-h]",
        "Runs each task's requests as its user and label; saves the answers",
        "tav-req  version: 0.1.0"},
       {{kChecker.path},
@@ -184,6 +185,14 @@ TEST_F(CommandLine, RejectsPathsOfTheWrongKindWithTheConstraintText) {
       {{"-d", logs, "-t", tasks, "-o", tasks}, "Value must name an existing directory."},
       {{"-d", logs, "-d", logs, "-t", tasks, "-o", logs}, "Argument already set!"},
       {{"-d", logs, "-t", tasks, "-o", logs, "extra"}, "Couldn't find match for argument"},
+      {{"-d", logs, "-t", tasks, "-o", logs, "--cacert", logs},
+       "Value must name an existing file."},
+      {{"-d", logs, "-t", tasks, "-o", logs, "--cacert", (dir / "missing.pem").string()},
+       "Value must name an existing file."},
+      {{"-d", logs, "-t", tasks, "-o", logs, "--capath", tasks},
+       "Value must name an existing directory."},
+      {{"-d", logs, "-t", tasks, "-o", logs, "--insecure", "yes"},
+       "Couldn't find match for argument"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> argv{kRunner.path};

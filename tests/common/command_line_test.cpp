@@ -148,3 +148,34 @@ TEST(ReadCommandLine, MapsEveryLevelName) {
     EXPECT_EQ(static_cast<std::size_t>(options.logLevel), i) << names[i];
   }
 }
+
+TEST(ReadCommandLine, TakesTheTrustOptionsWithAbsolutePaths) {
+  TempDir dir;
+  tav_test::writeFile(dir / "tasks.json", "[]");
+  tav_test::writeFile(dir / "ca file.pem", "x");
+  fs::create_directory(dir / "certs");
+  const std::vector<std::string> base = {
+      "tav-req",          "-d", dir.path().string(), "-t", (dir / "tasks.json").string(), "-o",
+      dir.path().string()};
+  Argv plain(base);
+  const tav_req::Options none = tav_req::readCommandLine(plain.argc(), plain.argv());
+  EXPECT_TRUE(none.trust.caFile.empty() && none.trust.caPath.empty() && !none.trust.insecure);
+
+  // The child reads them from wherever the run started, as a user that may not enter it.
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
+  std::vector<std::string> all = base;
+  all.insert(all.end(), {"--cacert", "ca file.pem", "--capath", "certs", "-k"});
+  Argv args(all);
+  const tav_req::Options trusting = tav_req::readCommandLine(args.argc(), args.argv());
+  fs::current_path(previous);
+  EXPECT_EQ(trusting.trust.caFile, (dir / "ca file.pem").string());
+  EXPECT_EQ(trusting.trust.caPath, (dir / "certs").string());
+  EXPECT_TRUE(trusting.trust.insecure);
+
+  all.back() = "--insecure";
+  Argv longName(all);
+  fs::current_path(dir.path());
+  EXPECT_TRUE(tav_req::readCommandLine(longName.argc(), longName.argv()).trust.insecure);
+  fs::current_path(previous);
+}

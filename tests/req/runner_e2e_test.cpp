@@ -339,6 +339,38 @@ TEST_F(RunnerTest, TheLargestRequestTimeoutIsAcceptedAndEveryRequestIsAnswered) 
   EXPECT_EQ(merged(), json::parse(R"([{"uuid": "n1", "code": 200, "body": "ok"}])"));
 }
 
+// libcurl reads the CA file in the child, as the task user: one the user cannot read is named
+// first in its child log, and each https request then fails with its own line; http goes on.
+TEST_F(RunnerTest, ACaFileTheTaskUserCannotReadIsNamedInItsChildLog) {
+  SKIP_UNLESS_ROOT();
+  fs::create_directory(dir / "private");
+  fs::permissions(dir / "private", fs::perms::owner_all);
+  const fs::path ca = dir / "private" / "ca.pem";
+  tav_test::writeFile(ca, "-----BEGIN CERTIFICATE-----\n-----END CERTIFICATE-----\n");
+  const std::string https = fmt::format("https://127.0.0.1:{}/ok", server.port());
+  const std::vector<json> tasks = {
+      task("nobody", "0:0",
+           {request("s1", https), request("s2", https), request("n1", server.url("/ok"))})};
+  const auto result = runReqText(json(tasks).dump(), {}, "info", {"--cacert", ca.string()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(merged(), json::parse(R"([
+    {"uuid": "", "code": 0, "body": ""},
+    {"uuid": "", "code": 0, "body": ""},
+    {"uuid": "n1", "code": 200, "body": "ok"}])"));
+  const std::string failed =
+      "error Problem with the SSL CA cert (path? access rights?): error "
+      "setting certificate file: " +
+      ca.string() + " (request ";
+  EXPECT_EQ(startingWith(messages(childLogsInTaskOrder().at(0)), "error "),
+            (Lines{"error user nobody cannot read the CA file " + ca.string() +
+                       ": open: Permission denied; every https request of this task will fail",
+                   failed + "s1 to " + https + ")", failed + "s2 to " + https + ")"}));
+  const Lines main = mainLog();
+  EXPECT_NE(
+      std::find(main.begin(), main.end(), "info trusting the CA certificates in " + ca.string()),
+      main.end());
+}
+
 TEST_F(RunnerTest, ARequestTimeoutThatIsNotAWholeNumberOfSecondsIsRejected) {
   for (const char* value : {"-5", "abc", "1.5", "+3", "", "2147484", "99999999999999999999"}) {
     const auto result = runReqText("[]", {}, "info", {"--request-timeout", value});

@@ -406,4 +406,58 @@ TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
   EXPECT_EQ(behind.out.find("chmod 1777"), std::string::npos) << behind.out;
 }
 
+TEST_F(SuiteCheck, CaFileAndFolderAreTriedAsTheUsersWithHttpsRequests) {
+  if (!tav_test::isRoot()) GTEST_SKIP() << "taking on a task user's identity needs root";
+  // Only nobody's requests go over https, so only nobody needs to read the CA.
+  Suite suite = clean;
+  for (json& request : suite.tasks[0]["requests"]) request["uri"] = "https://127.0.0.1:1/a";
+  const std::string t = (dir / "tasks.json").string();
+  const auto checkWith = [&](const std::vector<std::string>& trust) {
+    writeJson(dir / "tasks.json", suite.tasks);
+    std::vector<std::string> args = {"check", "-t", t, "-m", (dir / "metadata.json").string()};
+    args.insert(args.end(), trust.begin(), trust.end());
+    return runSuite(args);
+  };
+  const auto none = checkWith({});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, "warning: " + t +
+                          ": 4 requests go to https:// URLs (first tasks[0].requests[0]) and "
+                          "neither --cacert nor --capath is given: tav-req's children will "
+                          "trust only the system's CA store; give both programs --cacert with "
+                          "the CA that signed the servers' certificates unless the store holds "
+                          "it\n");
+
+  // A folder nobody may search into but not read, with a certificate only root may read.
+  const fs::path certs = dir / "certs";
+  fs::create_directory(certs);
+  fs::permissions(certs, fs::perms::owner_all | fs::perms::others_exec);
+  const std::string pem = "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n";
+  tav_test::writeFile(certs / "0123abcd.0", pem);
+  tav_test::writeFile(dir / "junk.pem", "not a certificate\n");
+  fs::permissions(certs / "0123abcd.0", fs::perms::owner_read);
+  const auto refused =
+      checkWith({"--cacert", (dir / "junk.pem").string(), "--capath", certs.string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out,
+            "error: " + (dir / "junk.pem").string() +
+                ": the CA file holds no PEM certificate (-----BEGIN CERTIFICATE-----); every "
+                "https request would fail; give the CA's certificate in PEM form\n"
+                "error: " +
+                certs.string() +
+                ": user \"nobody\" of tasks[0] cannot search this CA folder or read a "
+                "certificate in it, and tav-req's child reads them as that user: its https "
+                "requests may fail; make the folder searchable and its certificates readable to "
+                "the user\n");
+
+  fs::permissions(certs / "0123abcd.0", fs::perms::others_read, fs::perm_options::add);
+  tav_test::writeFile(dir / "ca.pem", pem);
+  const auto readable = checkWith({"--cacert", (dir / "ca.pem").string(), "--capath", certs});
+  EXPECT_EQ(readable.status, 0) << readable.out;
+  EXPECT_EQ(readable.out, "");
+
+  const auto folder = checkWith({"--cacert", certs.string()});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("Value must name an existing file."), std::string::npos);
+}
+
 }  // namespace

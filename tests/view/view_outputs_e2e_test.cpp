@@ -8,8 +8,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -324,4 +326,47 @@ TEST(ViewSummary, OneIsSaidInTheSingular) {
                             "set: 500 (1x: b)\n"),
             std::string::npos)
       << result.out;
+}
+
+TEST(ViewSummary, AHostThatAnsweredNoRequestGetsOneHint) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  // By origin: two code-0 requests to one https host however its URLs are written, one to an
+  // http host with a user in its URL, and an https host that answered one of two.
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"0-0", "HTTPS://Tls.Test:8443/a"},
+      {"1-0", "https://tls.test:8443/b?c"},
+      {"2-0", "http://u:p@plain.test/x"},
+      {"10-0", "https://[::1]/y"},
+      {"100-0", "https://[::1]:443/z"}};
+  std::string responses = "[{\"uuid\": \"10-0\", \"code\": 200, \"body\": \"\"}";
+  std::string tasks = R"([{"user": {"name": "u", "password": "", "mac_label": "0:0"},
+                          "requests": [)";
+  for (const auto& [uuid, url] : requests) {
+    tasks += (tasks.back() == '[' ? "" : ",") + std::string("{\"uuid\": \"") + uuid +
+             "\", \"uri\": \"" + url + "\", \"auth_type\": \"basic\"}";
+  }
+  tav_test::writeFile(dir / "tasks.json", tasks + "]}]");
+  tav_test::writeFile(dir / "responses.json", responses + "]");
+  std::vector<std::string> args = viewArgs(dir, {"-t", (dir / "tasks.json").string()});
+  args.erase(std::find(args.begin(), args.end(), "-q"));
+  const auto result = tav_test::runProgram(args);
+  EXPECT_EQ(result.status, 1) << result.err;
+  std::vector<std::string> hosts;
+  std::istringstream lines(result.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("failed before an answer") != std::string::npos) hosts.push_back(line);
+  }
+  EXPECT_EQ(hosts, (std::vector<std::string>{
+                       "hint: all 2 requests to https://tls.test:8443 failed before an answer: "
+                       "look in the child logs for the transfer error, e.g. a certificate the "
+                       "run does not trust",
+                       "hint: the one request to http://plain.test:80 failed before an answer: "
+                       "look in the child logs for the transfer error, e.g. a server that does "
+                       "not listen there"}))
+      << result.out;
+
+  // Without the tasks file there are no URLs, and no such hint.
+  args.resize(args.size() - 2);
+  EXPECT_EQ(tav_test::runProgram(args).out.find("failed before an answer"), std::string::npos);
 }
