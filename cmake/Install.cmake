@@ -61,3 +61,12 @@ include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
 
 install(FILES README.md ARCHITECTURE.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY packaging/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+# One completion file serves every program; bash-completion loads a command's file by the
+# command's name, so it is installed under each.
+foreach(program tav-req tav-rep tav-view tav-suite)
+  install(FILES completion/tav.bash RENAME ${program}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endforeach()
+install(DIRECTORY schemas/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tav/schemas
+        FILES_MATCHING PATTERN "*.schema.json")

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "common/progress_line.h"
+
 namespace tav {
 
 namespace {
@@ -87,7 +89,9 @@ bool openChildLog(const std::string& logDir, spdlog::level::level_enum level,
 }
 
 void writeErrorLine(const std::string& text) {
-  const std::string line = "Error: " + text + "\n";
+  // A child of tav-req inherits the runner's progress line on the terminal: its line goes over
+  // the progress line, never after it.
+  const std::string line = std::string(progressOn() ? "\r\033[K" : "") + "Error: " + text + "\n";
   for (std::size_t done = 0; done < line.size();) {
     const ssize_t written = write(STDERR_FILENO, line.data() + done, line.size() - done);
     if (written < 0 && errno == EINTR) continue;

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "common/json_document.h"
+#include "common/progress_line.h"
 #include "rep/json_fields.h"
 
 namespace tav_rep {
@@ -48,7 +49,9 @@ void takeResponseEntry(json& entry, CheckTable& table) {
 template <typename TakeEntry>
 void takeEntries(const std::filesystem::path& path, TakeEntry take, CheckTable& table,
                  std::exception_ptr& failure) {
+  tav::progressPhase("reading " + path.string(), "entries");
   const auto takeOne = [&](json& entry) {
+    tav::progressAdd();
     if (failure) return;
     try {
       take(entry, table);

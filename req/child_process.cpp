@@ -113,6 +113,17 @@ std::optional<bool> ChildProcess::tryWait() {
   return reap(WNOHANG);
 }
 
+std::optional<bool> ChildProcess::ended() const {
+  if (pid_ <= 0) return waitStatus_ && WIFEXITED(*waitStatus_) && WEXITSTATUS(*waitStatus_) == 0;
+  siginfo_t info{};
+  // WNOWAIT leaves the child to be reaped in task order; si_pid stays 0 while it runs.
+  if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+      info.si_pid == 0) {
+    return std::nullopt;
+  }
+  return info.si_code == CLD_EXITED && info.si_status == 0;
+}
+
 void ChildProcess::signal(int signal) const {
   if (pid_ > 0) kill(pid_, signal);
 }

@@ -50,6 +50,11 @@ class ChildProcess {
   // wait without blocking: nothing while the child runs, else what wait returns.
   std::optional<bool> tryWait();
 
+  // Whether the child has ended, without reaping it: nothing while it runs, true when it
+  // exited with status 0, false otherwise (a child never started or already reaped included:
+  // then as its reaped status says).
+  std::optional<bool> ended() const;
+
   // The status waitpid gave for the reaped child; nothing before it was reaped.
   std::optional<int> waitStatus() const { return waitStatus_; }
 

@@ -1,5 +1,6 @@
 // tav-req: runs the tasks of a tasks file, one child process per task, and merges the answers
 // of the children that succeeded into responses.json.
+#include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
 #include <exception>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "common/log_file.h"
+#include "common/progress_line.h"
 #include "req/interruption.h"
 #include "req/options.h"
 #include "req/responses_file.h"
@@ -42,8 +44,11 @@ int main(int argc, char** argv) {
     // The file names are fixed before any child runs, so no two children write one file.
     const std::vector<std::string> fileNames = responsesFileNames(tasks);
 
+    // The children never draw it: only the runner looks at how they are doing.
+    tav::startProgress(tav::ProgressStart::atOnce);
+    RunProgress progress(tasks);
     Children children = startChildren(tasks, options, fileNames);
-    const ReapResult reaped = reapChildren(children);
+    const ReapResult reaped = reapChildren(children, progress);
 
     // The merge runs whatever the children's results were, interrupted or not. A task file that
     // its user did not write is left out, and its task counts as failed.
@@ -51,13 +56,16 @@ int main(int argc, char** argv) {
     for (const std::size_t i : reaped.succeededTasks) {
       succeeded.push_back({fileNames[i], tasks[i].user.name});
     }
+    tav::progressText(fmt::format("merging the answers of {} tasks", succeeded.size()), true);
     const MergeResult merged = mergeResponses(options.outputDir, succeeded);
+    tav::stopProgress();
     const bool ok = reaped.allChildrenOk && merged.written && merged.refused == 0;
     return ok && reaped.interruption == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     // Only resource exhaustion gets here (JSON failures are the loader's, children never return
     // here); started children have been reaped on the way out, and the run ends with a reason in
     // the log instead of an abort.
+    tav::stopProgress();
     spdlog::critical("tav-req stopped: {}", error.what());
     return 1;
   }

@@ -3,6 +3,7 @@
 #include <spdlog/spdlog.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <optional>
@@ -87,6 +88,13 @@ class WindDown {
   std::optional<Clock::time_point> killAt_;
 };
 
+// The shorter of two time-outs, where -1 means none.
+int earlier(int a, int b) {
+  if (a < 0) return b;
+  if (b < 0) return a;
+  return std::min(a, b);
+}
+
 }  // namespace
 
 Children startChildren(const std::vector<Task>& tasks, const Options& options,
@@ -109,7 +117,7 @@ Children startChildren(const std::vector<Task>& tasks, const Options& options,
   return children;
 }
 
-ReapResult reapChildren(Children& children) {
+ReapResult reapChildren(Children& children, RunProgress& progress) {
   ReapResult result;
   // Signals reach the parent only inside the wait below, after the record was looked at.
   const SignalWait signals;
@@ -120,9 +128,11 @@ ReapResult reapChildren(Children& children) {
     std::optional<bool> succeeded;
     for (;;) {
       windDown.update();
+      // Looked at before this child is reaped: once reaped, the child cannot be seen to end.
+      progress.update(children, windDown.signal());
       succeeded = children[i]->tryWait();
       if (succeeded) break;
-      signals.waitForSignal(windDown.timeoutMs());
+      signals.waitForSignal(earlier(windDown.timeoutMs(), progress.timeoutMs()));
     }
     if (*succeeded) {
       spdlog::info("child [{}] was successfully completed", pid);
@@ -134,6 +144,7 @@ ReapResult reapChildren(Children& children) {
     }
   }
   windDown.update();
+  progress.update(children, windDown.signal(), true);
   result.interruption = windDown.signal();
   return result;
 }

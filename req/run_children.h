@@ -8,6 +8,7 @@
 
 #include "req/child_process.h"
 #include "req/options.h"
+#include "req/run_progress.h"
 #include "req/task.h"
 
 namespace tav_req {
@@ -31,6 +32,7 @@ struct ReapResult {
 // Reaps the children in task order, whatever order they ended in. An interrupting signal,
 // received before or during the reaping, is passed on to every child still running; a second
 // one, or 5 s without the children ending, kills those still running. Every child is reaped.
-ReapResult reapChildren(Children& children);
+// The progress line, when on, is kept up to date meanwhile.
+ReapResult reapChildren(Children& children, RunProgress& progress);
 
 }  // namespace tav_req

@@ -20,7 +20,7 @@ done
 packages=(
   g++ cmake make pkg-config
   libcurl4-openssl-dev libspdlog-dev libfmt-dev nlohmann-json3-dev libtclap-dev libgtest-dev
-  python3 clang-format
+  python3 python3-jsonschema clang-format
   scdoc dpkg-dev file lintian
   chromium-headless-shell
 )

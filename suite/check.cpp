@@ -12,6 +12,7 @@
 
 #include "common/input_file.h"
 #include "common/log_capture.h"
+#include "common/progress_line.h"
 #include "common/terminal_text.h"
 #include "common/words.h"
 #include "rep/check_table.h"
@@ -115,11 +116,13 @@ void checkFolder(const std::string& dir, const char* what, Findings& findings) {
 }  // namespace
 
 void Findings::error(const std::string& text) {
+  tav::clearProgress();
   ++errors;
   std::cout << tav::terminalText("error: " + text) << '\n';
 }
 
 void Findings::warning(const std::string& text) {
+  tav::clearProgress();
   ++warnings;
   std::cout << tav::terminalText("warning: " + text) << '\n';
 }
@@ -178,14 +181,17 @@ Findings checkSuite(const CheckOptions& options) {
   // The child logs are opened by root before the switch to the task user, so the log folder
   // needs no permission of the task users.
   if (!options.logDir.empty()) checkFolder(options.logDir, "logs", findings);
+  tav::progressPhase("checking labels");
   LabelTexts texts;
   if (metadata) checkMetadataLabels(options.metadata, metadata->entries, texts, findings);
   if (tasks) checkTaskLabelTexts(options.tasks, *tasks, loadedTasks.labelTexts, texts, findings);
+  tav::progressPhase("checking requests");
   if (tasks && metadata) {
     checkCrossReferences(options.tasks, *tasks, options.metadata, metadata->entries, texts,
                          findings);
   }
   if (tasks) checkRequestUrls(options.tasks, *tasks, findings);
+  tav::progressPhase("checking the task users");
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
   if (tasks) checkTrust(options.tasks, *tasks, options, probe, findings);
   std::cout.flush();
@@ -194,6 +200,7 @@ Findings checkSuite(const CheckOptions& options) {
 
 int runCheck(const CheckOptions& options) {
   const Findings findings = checkSuite(options);
+  tav::stopProgress();
   std::cerr << fmt::format("tav-suite check: {}, {}",
                            tav::counted(findings.errors, "error", "errors"),
                            tav::counted(findings.warnings, "warning", "warnings"))

@@ -263,7 +263,9 @@ json readReport(const json& description) {
 
 Description describe(const json& document) {
   requireObject(document, "");
-  onlyKeys(document, "", {"base_url", "auth_types", "users", "objects", "report"});
+  // "$schema" points an editor at the description's schema; gen has no use for it.
+  onlyKeys(document, "", {"$schema", "base_url", "auth_types", "users", "objects", "report"});
+  if (document.contains("$schema")) text(document["$schema"], "$schema");
   Description description;
   std::optional<std::string> baseUrl;
   if (document.contains("base_url")) baseUrl = httpUrl(document["base_url"], "base_url");

@@ -11,6 +11,7 @@
 #include "common/json_document.h"
 #include "common/log_capture.h"
 #include "common/output_set.h"
+#include "common/progress_line.h"
 #include "rep/report_config.h"
 #include "suite/report_line.h"
 #include "suite/suite_files.h"
@@ -213,11 +214,14 @@ bool configLoads(const json& config, const std::filesystem::path& descriptionPat
 }
 
 int runGen(const std::filesystem::path& descriptionPath, const std::filesystem::path& outDir) {
+  tav::progressPhase("reading " + descriptionPath.string());
   const std::optional<Description> description = loadDescription(descriptionPath);
   if (!description) return 2;
+  tav::progressPhase("generating");
   std::optional<GeneratedSuite> suite = generateSuite(*description, descriptionPath);
   if (!suite || !configLoads(suite->config, descriptionPath)) return 2;
   if (!makeFolder(outDir)) return 1;
+  tav::progressPhase("writing " + (outDir / "").string());
   tav::OutputSet files(reportFileError);
   files.addInput(descriptionPath.string());
   files.add((outDir / "tasks.json").string(), std::move(suite->tasks));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/progress_line.h"
 #include "common/version.h"
 #include "suite/check.h"
 #include "suite/gen.h"
@@ -19,18 +20,26 @@ namespace {
 // The subcommand's exit status; none for a name that is not a subcommand.
 std::optional<int> runSubcommand(const std::string& command, const std::vector<std::string>& args) {
   using namespace tav_suite;
+  // The line starts once the command line was taken: --help and a usage error print alone.
   if (command == "gen") {
     const GenOptions options = readGenCommandLine(args);
+    tav::startProgress(tav::ProgressStart::afterASecond);
     return runGen(options.description, options.outDir);
   }
   if (command == "check") {
-    return runCheck(readCheckCommandLine(args));
+    const CheckOptions options = readCheckCommandLine(args);
+    tav::startProgress(tav::ProgressStart::afterASecond);
+    return runCheck(options);
   }
   if (command == "split") {
-    return runSplit(readSplitCommandLine(args));
+    const SplitOptions options = readSplitCommandLine(args);
+    tav::startProgress(tav::ProgressStart::afterASecond);
+    return runSplit(options);
   }
   if (command == "merge") {
-    return runMerge(readMergeCommandLine(args));
+    const MergeOptions options = readMergeCommandLine(args);
+    tav::startProgress(tav::ProgressStart::afterASecond);
+    return runMerge(options);
   }
   return std::nullopt;
 }
@@ -43,8 +52,12 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
 
   try {
-    if (const std::optional<int> status = runSubcommand(command, args)) return *status;
+    if (const std::optional<int> status = runSubcommand(command, args)) {
+      tav::stopProgress();
+      return *status;
+    }
   } catch (const std::exception& error) {
+    tav::stopProgress();
     // Only resource exhaustion and file system failures get here; the steps report the rest.
     std::cerr << "error: tav-suite stopped: " << error.what() << std::endl;
     return 1;

@@ -6,6 +6,7 @@
 
 #include "common/input_file.h"
 #include "common/output_set.h"
+#include "common/progress_line.h"
 #include "rep/entry_fault.h"
 #include "suite/report_line.h"
 #include "suite/suite_files.h"
@@ -42,6 +43,7 @@ int runMerge(const MergeOptions& options) {
   std::unordered_map<std::string, std::size_t> inputOf;  // uuid -> index of its input
   for (std::size_t i = 0; i < options.inputs.size(); ++i) {
     const std::string& path = options.inputs[i];
+    tav::progressPhase("joining " + path, "answers");
     tav::InputDocument input = tav::readInputDocument(path);
     if (!input.document) {
       reportFileError(path, input.problem);
@@ -67,8 +69,10 @@ int runMerge(const MergeOptions& options) {
         }
       }
       merged.push_back(std::move(entry));
+      tav::progressAdd();
     }
   }
+  tav::progressWriting({options.output});
   tav::OutputSet files(reportFileError);
   for (const std::string& input : options.inputs) files.addInput(input);
   files.add(options.output, documentText(merged));

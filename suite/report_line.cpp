@@ -4,15 +4,18 @@
 
 #include <iostream>
 
+#include "common/progress_line.h"
 #include "common/terminal_text.h"
 
 namespace tav_suite {
 
 void reportFileError(const std::filesystem::path& file, const std::string& why) {
+  tav::clearProgress();
   std::cerr << tav::terminalText(fmt::format("error: {}: {}", file.string(), why)) << std::endl;
 }
 
 void reportFileWarning(const std::filesystem::path& file, const std::string& why) {
+  tav::clearProgress();
   std::cerr << tav::terminalText(fmt::format("warning: {}: {}", file.string(), why)) << std::endl;
 }
 

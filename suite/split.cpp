@@ -14,6 +14,7 @@
 #include "common/json_document.h"
 #include "common/log_capture.h"
 #include "common/output_set.h"
+#include "common/progress_line.h"
 #include "common/words.h"
 #include "rep/check_table.h"
 #include "rep/entry_fault.h"
@@ -196,6 +197,7 @@ std::vector<std::size_t> assignShards(const std::vector<std::size_t>& requestCou
 int runSplit(const SplitOptions& options) {
   // Both files must load as their programs load them; the shards keep the entries as written.
   std::vector<tav_req::Task> tasks;
+  tav::progressPhase("reading " + options.tasks);
   std::optional<json> tasksDocument =
       loadedDocument(options.tasks, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault,
                      [&] { tasks = tav_req::loadTasks(options.tasks); });
@@ -229,6 +231,7 @@ int runSplit(const SplitOptions& options) {
   }
   if (!makeFolder(options.outDir)) return 1;
   const std::filesystem::path dir = options.outDir;
+  tav::progressPhase("writing " + (dir / "").string());
   tav::OutputSet files(reportFileError);
   files.addInput(options.tasks);
   if (metadata) files.addInput(options.metadata);

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "common/input_file.h"
+#include "common/progress_line.h"
 #include "common/terminal_text.h"
 #include "rep/entry_fault.h"
 #include "req/task.h"
@@ -22,6 +23,7 @@ std::string loggedLine(tav::LogCapture& capture) {
 }
 
 bool loadTasksInto(const std::string& path, tav::LogCapture& capture, Inputs& inputs) {
+  tav::progressPhase("reading " + path);
   const std::vector<tav_req::Task> tasks = tav_req::loadTasks(path);
   if (tasks.empty()) {
     // The loader logs nothing for a file that holds [], which has no request to add.
@@ -48,6 +50,7 @@ bool loadTasksInto(const std::string& path, tav::LogCapture& capture, Inputs& in
 }  // namespace
 
 void reportInputError(const std::string& file, const std::string& reason) {
+  tav::clearProgress();
   std::cerr << "tav-view: " << tav::terminalText(file) << ": " << tav::terminalText(reason)
             << std::endl;
 }
@@ -63,6 +66,7 @@ std::optional<Inputs> loadInputs(const Options& options, tav::LogCapture& captur
   }
 
   Inputs inputs;
+  tav::progressPhase("reading " + options.config);
   std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(options.config);
   if (!config) {
     reportInputError(options.config, tav::refusalReason(options.config, tav::SuiteFile::config,

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/log_capture.h"
+#include "common/progress_line.h"
 #include "view/inputs.h"
 #include "view/options.h"
 #include "view/outputs.h"
@@ -15,6 +16,8 @@
 int main(int argc, char** argv) {
   constexpr int kUnusable = 2;
   const tav_view::Options options = tav_view::readCommandLine(argc, argv);
+  // --quiet asks for the totals line alone.
+  if (!options.quiet) tav::startProgress(tav::ProgressStart::afterASecond);
   try {
     // The loaders report through spdlog; their lines become the reason on standard error.
     tav::LogCapture capture(spdlog::level::critical);
@@ -23,10 +26,12 @@ int main(int argc, char** argv) {
     const std::vector<tav_view::ViewEntry> entries = tav_view::decideAll(*inputs);
     const tav_view::Summary summary = tav_view::summarize(*inputs, entries);
     if (!tav_view::writeOutputs(options, *inputs, entries, summary)) return kUnusable;
+    tav::stopProgress();
     tav_view::printSummary(stdout, *inputs, summary, options.quiet, tav_view::useColour());
     return summary.failed == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     // Only resource exhaustion gets here; the run still ends with a reason.
+    tav::stopProgress();
     std::fprintf(stderr, "tav-view: stopped: %s\n", error.what());
     return kUnusable;
   }

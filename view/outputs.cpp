@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/output_set.h"
+#include "common/progress_line.h"
 #include "view/reports.h"
 
 namespace tav_view {
@@ -12,6 +13,7 @@ namespace tav_view {
 bool writeOutputs(const Options& options, const Inputs& inputs,
                   const std::vector<ViewEntry>& entries, const Summary& summary) {
   tav::OutputSet outputs(reportInputError);
+  tav::progressWriting({options.junit, options.html, options.json});
   for (const std::string* input :
        {&options.metadata, &options.responses, &options.config, &options.tasks}) {
     if (!input->empty()) outputs.addInput(*input);

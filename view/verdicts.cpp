@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/progress_line.h"
 #include "rep/label_cache.h"
 
 namespace tav_view {
@@ -15,7 +16,9 @@ std::vector<ViewEntry> decideAll(const Inputs& inputs) {
   std::vector<ViewEntry> entries;
   entries.reserve(inputs.table.size());
   tav_rep::LabelCache labels;
+  tav::progressPhase("deciding");
   for (const auto& [uuid, entry] : inputs.table) {
+    tav::progressFraction(entries.size(), inputs.table.size());
     ViewEntry view{&uuid, &entry, tav_rep::decideEntry(uuid, entry, inputs.config, labels),
                    nullptr};
     if (const auto found = inputs.requests.find(uuid); found != inputs.requests.end()) {

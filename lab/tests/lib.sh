@@ -143,6 +143,14 @@ gen_lab_suite() {
   "$TAV_SUITE" gen "${2:-$LAB_SUITE}" --out "$1"
 }
 
+# check_schemas KIND FILE...: each FILE is valid against schemas/KIND.schema.json.
+check_schemas() {
+  local kind=$1
+  shift
+  check "$("$PY" "$REPO_ROOT/tests/schemas/validate.py" "$REPO_ROOT/schemas" "$kind" "$@" 2>&1)" "" \
+    "$kind files against their schema"
+}
+
 # The misconfigured area's wrongful grants: lab.sh's BAD_EXTRA user (daemon,
 # 1:1) by both auth types, in tav-suite's uuid form.
 BAD_UUIDS=(basic-daemon-1_1-bad_3_7 gssapi-daemon-1_1-bad_3_7)

@@ -33,6 +33,14 @@ run_rep "$s/suite/metadata.json" "$s/suite/config.json"
 check "$?" 1 "exit status of tav-view (some requests fail)"
 check "$(cat "$s/view.err")" "" "standard error of tav-view"
 
+# Every file of the run, the lab's description included, against its JSON Schema.
+check_schemas suite "$LAB_SUITE"
+for kind in tasks metadata config; do check_schemas "$kind" "$s/suite/$kind.json"; done
+check_schemas responses "$REQ_DIR/out/responses.json"
+check_schemas task-responses "$REQ_DIR"/out/responses_*.json
+check_schemas report "$REP_DIR/out/report.json"
+check_schemas view "$s/view.json"
+
 # The failed set and total are report.json's; the misconfigured area's two
 # wrongful grants (daemon, Basic and Negotiate) carry the labels' reason.
 check "$("$PY" - "$s/view.json" "$REP_DIR/out/report.json" <<'PYEOF'

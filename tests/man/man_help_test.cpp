@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/help_text.h"
 #include "tests/support/test_support.h"
 
 namespace {
+
+using tav_test::helpOf;
 
 // The names of one option, "-d" and "--log-dir", sorted; TCLAP's "--" flag and
 // "--ignore_rest" count as one option too.
@@ -48,31 +51,6 @@ std::string joined(const Names& names) {
   std::string text;
   for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
   return text;
-}
-
-// TCLAP's "Where:" block: an option line is indented by three spaces and starts with a dash,
-// "-o <dir>,  --output-dir <dir>", and the line below says "(required)" when it is.
-std::vector<Option> helpOptions(const std::string& help) {
-  std::vector<Option> options;
-  std::istringstream lines(help);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.starts_with("   -")) continue;
-    Option option;
-    std::istringstream parts(line);
-    for (std::string part; std::getline(parts, part, ',');) {
-      part = trim(part);
-      const auto space = part.find(' ');
-      option.names.insert(part.substr(0, space));
-      option.takesValue = option.takesValue || part.find('<') != std::string::npos;
-    }
-    std::string description;
-    if (std::getline(lines, description)) {
-      option.required = trim(description).starts_with("(required)");
-    }
-    options.push_back(option);
-  }
-  return options;
 }
 
 // The lines of one "# SECTION" of an scdoc page.
@@ -140,6 +118,15 @@ ManPage readManPage(const std::string& page) {
   return man;
 }
 
+// --help's options in the man page's record.
+std::vector<Option> helpOptions(const std::string& help) {
+  std::vector<Option> options;
+  for (const tav_test::HelpOption& option : tav_test::helpOptions(help)) {
+    options.push_back({option.names, option.takesValue, option.required, {}});
+  }
+  return options;
+}
+
 const Option* findByName(const std::vector<Option>& options, const std::string& name) {
   const auto found = std::ranges::find_if(
       options, [&](const Option& option) { return option.names.contains(name); });
@@ -150,12 +137,6 @@ const Option* findByName(const std::vector<Option>& options, const std::string& 
 bool universal(const Option& option) {
   return option.names.contains("--help") || option.names.contains("--version") ||
          option.names.contains("--ignore_rest");
-}
-
-std::string helpOf(const std::vector<std::string>& argv) {
-  const tav_test::RunResult result = tav_test::runProgram(argv);
-  EXPECT_EQ(result.status, 0) << result.err;
-  return result.out;
 }
 
 // The help options and the man page's entries for them are the same options, taking a value
@@ -245,14 +226,8 @@ INSTANTIATE_TEST_SUITE_P(Programs, ManPageTest,
 TEST(ManPageSuiteTest, EveryCommandAgreesWithItsHelp) {
   const ManPage man =
       readManPage(tav_test::readFile(std::string(TAV_SOURCE_DIR) + "/man/tav-suite.1.scd"));
-  std::set<std::string> commands;
   const std::string top = helpOf({TAV_SUITE_PATH, "--help"});
-  const std::regex commandLine(R"(^  ([a-z]+) )");
-  std::istringstream lines(top);
-  for (std::string line; std::getline(lines, line);) {
-    std::smatch command;
-    if (std::regex_search(line, command, commandLine)) commands.insert(command[1]);
-  }
+  const std::set<std::string> commands = tav_test::helpCommands(top);
   ASSERT_FALSE(commands.empty()) << top;
   EXPECT_EQ(man.commands, commands);
 

@@ -60,7 +60,11 @@ expected=(/usr/lib/cgi-bin/tav/tav-pcaps /usr/share/man/man8/tav-pcaps.8.gz
   /usr/share/doc/tav/examples/metadata.json /usr/share/doc/tav/examples/config.json
   /usr/share/doc/tav/examples/suite.json)
 for program in "${programs[@]}"; do
-  expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
+  expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz"
+    "/usr/share/bash-completion/completions/$program")
+done
+for schema in tasks metadata config suite responses task-responses report view; do
+  expected+=("/usr/share/tav/schemas/$schema.schema.json")
 done
 if [[ "$standins" == 1 ]]; then
   expected+=(/usr/lib/tav/libzem.so.3 /usr/lib/tav/libkorval-base.so.3)
