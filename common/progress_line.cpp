@@ -40,7 +40,8 @@ std::atomic<unsigned> adds{0};
 // Guarded by `mutex`: what the line shows and when it was drawn.
 std::mutex mutex;
 std::string phaseText;
-std::string phaseUnit;
+std::string phaseUnit;   // the unit of a count of one
+std::string phaseUnits;  // of any other count
 Clock::time_point visibleFrom;
 Clock::time_point lastDraw;
 bool shown = false;
@@ -76,7 +77,9 @@ std::string composed() {
     return fmt::format("{}: {}%", phaseText, percent);
   }
   if (phaseUnit.empty()) return phaseText;
-  return fmt::format("{}: {} {}", phaseText, groupedDigits(phaseCount.load()), phaseUnit);
+  const std::size_t count = phaseCount.load();
+  return fmt::format("{}: {} {}", phaseText, groupedDigits(count),
+                     count == 1 ? phaseUnit : phaseUnits);
 }
 
 // Draws `text` when the line may be drawn now; the caller holds the mutex.
@@ -119,12 +122,13 @@ bool progressOn() {
   return on.load(std::memory_order_relaxed);
 }
 
-void progressPhase(std::string phase, std::string unit) {
+void progressPhase(std::string phase, std::string unit, std::string units) {
   if (!progressOn()) return;
   {
     const std::lock_guard lock(mutex);
     phaseText = std::move(phase);
     phaseUnit = std::move(unit);
+    phaseUnits = std::move(units);
     hasFraction = false;
     fractionDone = 0;
     fractionTotal = 0;

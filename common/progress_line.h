@@ -22,9 +22,9 @@ void startProgress(ProgressStart start);
 // True while the line is on.
 bool progressOn();
 
-// Starts a phase, shown as "{phase}" or, with a unit, "{phase}: {count} {unit}" with the count
-// that progressAdd raises from 0. Any thread may call progressAdd.
-void progressPhase(std::string phase, std::string unit = {});
+// Starts a phase, shown as "{phase}" or, with units, "{phase}: {count} {unit or units}" with the
+// count that progressAdd raises from 0 ("1 entry", "2 entries"). Any thread may call progressAdd.
+void progressPhase(std::string phase, std::string unit = {}, std::string units = {});
 void progressAdd(std::size_t count = 1);
 
 // "{phase}: {done * 100 / total}%"

@@ -14,6 +14,9 @@ _tav_req_options="
 -o --output-dir dir
 -l --log-level $_tav_levels
 --request-timeout text
+--cacert file
+--capath dir
+-k --insecure -
 -- --ignore_rest -
 --version -
 -h --help -"
@@ -54,7 +57,9 @@ _tav_suite_check_options="
 -m --metadata file
 -c --config file
 -o --output-dir dir
--d --log-dir dir$_tav_suite_common"
+-d --log-dir dir
+--cacert file
+--capath dir$_tav_suite_common"
 _tav_suite_split_options="
 -t --tasks file
 -m --metadata file

@@ -49,7 +49,7 @@ void takeResponseEntry(json& entry, CheckTable& table) {
 template <typename TakeEntry>
 void takeEntries(const std::filesystem::path& path, TakeEntry take, CheckTable& table,
                  std::exception_ptr& failure) {
-  tav::progressPhase("reading " + path.string(), "entries");
+  tav::progressPhase("reading " + path.string(), "entry", "entries");
   const auto takeOne = [&](json& entry) {
     tav::progressAdd();
     if (failure) return;

@@ -43,7 +43,7 @@ int runMerge(const MergeOptions& options) {
   std::unordered_map<std::string, std::size_t> inputOf;  // uuid -> index of its input
   for (std::size_t i = 0; i < options.inputs.size(); ++i) {
     const std::string& path = options.inputs[i];
-    tav::progressPhase("joining " + path, "answers");
+    tav::progressPhase("joining " + path, "answer", "answers");
     tav::InputDocument input = tav::readInputDocument(path);
     if (!input.document) {
       reportFileError(path, input.problem);
