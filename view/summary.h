@@ -25,7 +25,8 @@ struct Summary {
   std::size_t failed = 0;
   std::vector<std::string_view> subjects;  // matrix rows, by level, then categories
   std::vector<std::string_view> objects;   // matrix columns
-  std::map<std::pair<std::string_view, std::string_view>, Cell> matrix;
+  std::map<std::pair<std::string_view, std::string_view>, Cell> matrix;        // reads
+  std::map<std::pair<std::string_view, std::string_view>, Cell> write_matrix;  // writes
   std::vector<const ViewEntry*> failures;  // in identifier order
   std::vector<std::string> hints;
 };
