@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "req/task.h"
+#include "req/task_fault.h"
 #include "tests/req/http_test_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/run_folders.h"
@@ -72,6 +73,27 @@ TEST_F(RequestMethodTest, AnUnknownMethodOrAStrayBodyMakesTheFileUnusable) {
     ASSERT_EQ(log.records().size(), ++lines);
     EXPECT_EQ(log.records().back(), (LogRecord{"critical", "Failed to parse data: " + message}));
   }
+}
+
+// tav-view and tav-suite name the task and say what is wrong, as the loader does.
+TEST(RequestMethodFault, TheStrictReaderNamesTheTaskAndTheRequest) {
+  const auto tasks = [](const json& request) {
+    return json::array({task("bin", "0:0", {request})});
+  };
+  json put = request("p", "http://h/");
+  put["method"] = "PUT";
+  EXPECT_EQ(tav_req::tasksFault(tasks(put)), std::nullopt);
+  put["body"] = json::array();
+  EXPECT_EQ(tav_req::tasksFault(tasks(put)),
+            "tasks[0] (user bin): requests[0] \"body\" is array, not a string");
+  put["method"] = "OPTIONS";
+  put["body"] = "b";
+  EXPECT_EQ(tav_req::tasksFault(tasks(put)),
+            "tasks[0] (user bin): request \"p\": unknown method \"OPTIONS\": the methods are GET, "
+            "HEAD, PUT and DELETE");
+  put["method"] = "HEAD";
+  EXPECT_EQ(tav_req::tasksFault(tasks(put)),
+            "tasks[0] (user bin): request \"p\": a HEAD request sends no \"body\"; only PUT does");
 }
 
 class MethodRunTest : public ::testing::Test, protected RunFolders {
