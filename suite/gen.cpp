@@ -68,14 +68,13 @@ std::string firstOrigin(const Description& description, const std::string& uuid)
   std::string found;
   forEachRequest(description, [&](std::size_t u, std::size_t l, std::size_t a, std::size_t o) {
     const std::string read = uuidOf(description, u, l, a, o);
+    const bool write = description.objects[o].write;
     const char* what = "";
-    if (read == uuid) {
-      what = "";
-    } else if (description.objects[o].write && read + kPutSuffix == uuid) {
+    if (write && read + kPutSuffix == uuid) {
       what = " (its PUT)";
-    } else if (description.objects[o].write && read + kDeleteSuffix == uuid) {
+    } else if (write && read + kDeleteSuffix == uuid) {
       what = " (its DELETE)";
-    } else {
+    } else if (read != uuid) {
       return true;
     }
     found = origin(description, u, l, a, o) + what;
