@@ -1,15 +1,12 @@
 // Suites that write: gen's PUT and DELETE of a probe per user, label and auth type for an object
-// with "write", check's warnings about writes that would stay or be judged by the read rule, and
-// a real run against the test server's store that leaves nothing behind.
+// with "write", and check's warnings about writes that would stay or be judged by the read rule.
+// The lab's tav_write_suite_catches_write_down runs such a suite end to end.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "suite/gen.h"
-#include "tests/req/http_test_server.h"
 #include "tests/suite/suite_test_support.h"
 
 namespace {
@@ -155,52 +152,6 @@ TEST_F(WriteSuiteTest, CheckWarnsOfAPutWithoutALaterDeleteAndOfWritesJudgedAsRea
                 tasksPath, metadataPath)),
             std::string::npos)
       << result.out;
-}
-
-// The built programs on a generated suite: every PUT is answered 201 and its DELETE 204, in
-// order, and the store holds nothing afterwards.
-TEST_F(WriteSuiteTest, AGeneratedSuiteRunLeavesNothingInTheStore) {
-  SKIP_UNLESS_ROOT();
-  HttpTestServer server(dir / "server.log", {"daemon:pw-daemon", "bin:pw-bin"});
-  json d = description(server.url("/"), true);
-  d["auth_types"] = {"basic"};
-  d["objects"].erase(2);
-  ASSERT_EQ(gen(d).status, 0);
-  for (const char* folder : {"logs", "out"}) {
-    fs::create_directory(dir / folder);
-    fs::permissions(dir / folder, fs::perms::all);
-  }
-  const auto run = runProgram({TAV_REQ_PATH, "-d", (dir / "logs").string(), "-t",
-                               (dir / "s/tasks.json").string(), "-o", (dir / "out").string()});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const json responses = readJson(dir / "out/responses.json");
-  ASSERT_EQ(responses.size(), 12u);
-  // The tasks run at once; within each, the PUT reaches the server before its DELETE.
-  const std::string log = readFile(dir / "server.log");
-  for (const char* who : {"daemon-1_1", "daemon-2_3", "bin-0_0"}) {
-    const std::string put = fmt::format("basic-{}-st-put", who);
-    const auto putAt =
-        log.find(fmt::format("PUT /store/tav-probe-{} b'tav write probe {}\\n'\n", put, put));
-    const auto deleteAt = log.find(fmt::format("DELETE /store/tav-probe-{} b''\n", put));
-    ASSERT_NE(putAt, std::string::npos) << log;
-    ASSERT_NE(deleteAt, std::string::npos) << log;
-    EXPECT_LT(putAt, deleteAt) << log;
-  }
-  for (std::size_t i = 0; i < responses.size(); i += 4) {
-    EXPECT_EQ(responses[i + 2]["code"], 201) << responses[i + 2];
-    EXPECT_EQ(responses[i + 3]["code"], 204) << responses[i + 3];
-  }
-  // The server granted every write; the labels grant only the equal ones.
-  const auto rep =
-      runProgram({TAV_REP_PATH, "-d", (dir / "logs").string(), "-m",
-                  (dir / "s/metadata.json").string(), "-r", (dir / "out/responses.json").string(),
-                  "-c", (dir / "s/config.json").string(), "-o", (dir / "out").string()});
-  EXPECT_EQ(rep.status, 0) << rep.err;
-  const json report = readJson(dir / "out/report.json");
-  EXPECT_EQ(report["failed_uuids"],
-            json({"basic-bin-0_0-st", "basic-bin-0_0-st-delete", "basic-bin-0_0-st-put",
-                  "basic-daemon-1_1-st", "basic-daemon-2_3-st", "basic-daemon-2_3-st-delete",
-                  "basic-daemon-2_3-st-put"}));
 }
 
 }  // namespace
