@@ -244,7 +244,10 @@ std::string totalsLine(const Summary& summary) {
 std::string requestContext(const Inputs& inputs, const ViewEntry& entry) {
   if (!entry.request) return {};
   const TaskGroup& group = inputs.groups[entry.request->group];
-  return fmt::format("user {}, label {}, {}, {}", group.user, group.label, group.auth_type,
+  // A GET goes without its method's name, as before requests named methods.
+  const bool get = entry.request->method == tav_req::RequestMethod::get;
+  return fmt::format("user {}, label {}, {}, {}{}{}", group.user, group.label, group.auth_type,
+                     get ? "" : tav_req::methodName(entry.request->method), get ? "" : " ",
                      entry.request->url);
 }
 

@@ -69,7 +69,7 @@ check_contains "$(cat "$LAB_DIR/logs/access.log")" \
   -t "$w/suite/tasks.json" >"$w/view.out" 2>&1
 check "$?" 1 "exit status of tav-view"
 check_contains "$(cat "$w/view.out")" "FAIL basic-sys-3_7-l0_0-put
-  user sys, label 3:7, basic, $LAB_BASE_URL/basic/l0_0/tav-probe-basic-sys-3_7-l0_0-put
+  user sys, label 3:7, basic, PUT $LAB_BASE_URL/basic/l0_0/tav-probe-basic-sys-3_7-l0_0-put
   subject 3:7, object 0:0
   predicted refused: subject 3:7 may not write object 0:0: the label library refuses write access
   recorded 201: 201 is an allowed code" "tav-view's explanation"

@@ -110,7 +110,7 @@ TEST_F(WriteViewTest, AWriteDownIsExplainedAndCountedApartFromTheReads) {
   const std::string& out = view.out;
   EXPECT_EQ(out.substr(0, out.find('\n')), "requests 4, passed 3, failed 1");
   EXPECT_NE(out.find("FAIL write-down\n"
-                     "  user sys, label 3:7, basic, http://h/l0_0/tav-probe-x\n"
+                     "  user sys, label 3:7, basic, PUT http://h/l0_0/tav-probe-x\n"
                      "  subject 3:7, object 0:0\n"
                      "  predicted refused: subject 3:7 may not write object 0:0: the label "
                      "library refuses write access\n"
