@@ -1,7 +1,8 @@
 #!/bin/bash
 # The lab: a label-aware web server built from real parts on 127.0.0.1.
 # Apache httpd gates one folder per object label with HTTP Basic and with
-# Negotiate against an MIT KDC of its own; every file lives in DIR.
+# Negotiate against an MIT KDC of its own, for reading and (WebDAV) for
+# writing; every file lives in DIR.
 #
 #   lab.sh up DIR     build DIR, start krb5kdc and apache2, write DIR/lab.env
 #   lab.sh down DIR   stop what `up` started in DIR (safe to repeat)
@@ -11,7 +12,7 @@
 # (DIR/ca.pem).
 #
 # Env for `up`: TAV_PCAPS (CGI program to serve, optional), LAB_FIX_BAD=1
-# (the misconfigured area lists only dominating users), LAB_HTTPD_INCLUDE
+# (the misconfigured areas list only dominating readers and equal writers), LAB_HTTPD_INCLUDE
 # (an Apache config file included last, for experiments).
 set -euo pipefail
 umask 022
@@ -25,6 +26,11 @@ AREAS=(l0_0 l1_1 l2_3 l3_7 open bad_3_7)
 declare -A AREA_LABEL=([l0_0]=0:0 [l1_1]=1:1 [l2_3]=2:3 [l3_7]=3:7 [open]=3:7 [bad_3_7]=3:7)
 # bad_3_7 also admits this user although 1:1 does not dominate 3:7.
 BAD_EXTRA=daemon
+# Every area also takes PUT and DELETE (WebDAV) from the users whose label
+# equals its own (open: from every valid user); this area also from this
+# user, whose higher label makes that a write down.
+BAD_WRITE_AREA=l0_0
+BAD_WRITE_EXTRA=sys
 CAPS_STANDIN="43c 43c 43c"
 
 die() { echo "lab.sh: $*" >&2; exit 1; }
@@ -53,6 +59,18 @@ allowed_users() {
   for u in "${USERS[@]}"; do
     if [[ $area == open ]] || dominates "${LABEL[$u]}" "${AREA_LABEL[$area]}" ||
        [[ $area == bad_3_7 && $u == "$BAD_EXTRA" && ${LAB_FIX_BAD:-0} != 1 ]]; then
+      out+=("$u")
+    fi
+  done
+  echo "${out[*]}"
+}
+
+# Users that may write into area $1, as configured.
+writing_users() {
+  local area=$1 u out=()
+  for u in "${USERS[@]}"; do
+    if [[ $area == open || ${LABEL[$u]} == "${AREA_LABEL[$area]}" ]] ||
+       [[ $area == "$BAD_WRITE_AREA" && $u == "$BAD_WRITE_EXTRA" && ${LAB_FIX_BAD:-0} != 1 ]]; then
       out+=("$u")
     fi
   done
@@ -175,6 +193,8 @@ write_site() {
     mkdir -p "$DIR/www/$area"
     printf '<!DOCTYPE html>\n<html><head><title>tav lab %s</title></head>\n<body><p>object label %s</p></body></html>\n' \
       "$area" "${AREA_LABEL[$area]}" >"$DIR/www/$area/index.html"
+    # WebDAV writes as the workers' user.
+    chown www-data:www-data "$DIR/www/$area"
   done
   : >"$DIR/conf/htpasswd"
   for u in "${USERS[@]}"; do
@@ -221,7 +241,7 @@ EOF
 }
 
 write_httpd_conf() {
-  local m area users gss_users u conf=$DIR/conf/httpd.conf
+  local m area users gss_users writers gss_writers u conf=$DIR/conf/httpd.conf
   {
     cat <<EOF
 ServerRoot "$DIR"
@@ -235,7 +255,7 @@ ErrorLog "$DIR/logs/error.log"
 LogLevel warn
 EOF
     for m in mpm_prefork authz_core authz_user authn_core authn_file auth_basic \
-      auth_gssapi alias dir mime env cgi ssl; do
+      auth_gssapi alias dir mime env cgi ssl dav dav_fs; do
       echo "LoadModule ${m}_module /usr/lib/apache2/modules/mod_$m.so"
     done
     cat <<EOF
@@ -248,6 +268,7 @@ AddType text/html .html
 DirectoryIndex index.html
 LogFormat "%h %u \"%r\" %>s %b" lab
 CustomLog "$DIR/logs/access.log" lab
+DavLockDB "$DIR/davlock/lockdb"
 
 # Nothing is served unless an area below says who may read it.
 <Directory />
@@ -291,15 +312,22 @@ EOF
     echo "Alias /gss/ \"$DIR/www/\""
     for area in "${AREAS[@]}"; do
       users=$(allowed_users "$area")
-      gss_users=""
+      writers=$(writing_users "$area")
+      gss_users="" gss_writers=""
       for u in $users; do gss_users+=" $u@$REALM"; done
+      for u in $writers; do gss_writers+=" $u@$REALM"; done
       if [[ $area == open ]]; then
-        users=valid-user gss_users=valid-user
+        users=valid-user gss_users=valid-user writers=valid-user gss_writers=valid-user
       else
         users="user $users" gss_users="user$gss_users"
+        writers="user $writers" gss_writers="user$gss_writers"
       fi
-      printf '<Location /basic/%s>\n  Require %s\n</Location>\n' "$area" "$users"
-      printf '<Location /gss/%s>\n  Require %s\n</Location>\n' "$area" "$gss_users"
+      # Reads by the readers, PUT and DELETE by the writers, every other method
+      # (MKCOL, MOVE, COPY, PROPPATCH, ...) by nobody.
+      printf '<Location /basic/%s>\n  Dav On\n  <Limit GET OPTIONS>\n    Require %s\n  </Limit>\n  <Limit PUT DELETE>\n    Require %s\n  </Limit>\n  <LimitExcept GET OPTIONS PUT DELETE>\n    Require all denied\n  </LimitExcept>\n</Location>\n' \
+        "$area" "$users" "$writers"
+      printf '<Location /gss/%s>\n  Dav On\n  <Limit GET OPTIONS>\n    Require %s\n  </Limit>\n  <Limit PUT DELETE>\n    Require %s\n  </Limit>\n  <LimitExcept GET OPTIONS PUT DELETE>\n    Require all denied\n  </LimitExcept>\n</Location>\n' \
+        "$area" "$gss_users" "$gss_writers"
     done
     httpd_tls_conf
     if [[ -n ${LAB_HTTPD_INCLUDE:-} ]]; then echo "Include \"$LAB_HTTPD_INCLUDE\""; fi
@@ -356,6 +384,7 @@ write_lab_files() {
     echo "LAB_JSON=$DIR/lab.json"
     echo "LAB_SUITE=$DIR/suite.json"
     echo "LAB_SUITE_HTTPS=$DIR/suite-https.json"
+    echo "LAB_SUITE_WRITE=$DIR/suite-write.json"
     echo "LAB_USERS=\"${USERS[*]}\""
     for u in "${USERS[@]}"; do
       echo "LAB_LABEL_$u=${LABEL[$u]}"
@@ -368,7 +397,7 @@ write_lab_files() {
   done
   for area in "${AREAS[@]}"; do
     args+=("$area" "${AREA_LABEL[$area]}" "$([[ $area == open ]] && echo true || echo false)"
-      "$(allowed_users "$area")")
+      "$(allowed_users "$area")" "$(writing_users "$area")")
   done
   # lab.json describes the lab; suite.json is the same lab as input of `tav-suite gen`, and
   # suite-https.json the same over HTTPS.
@@ -380,7 +409,7 @@ import json, sys
 (lab_dir, base_url, https_base_url, realm, pcaps, fix_bad, min_label, max_label, count), rest = \
     sys.argv[1:10], sys.argv[10:]
 n = 5 * int(count)
-if len(rest) < n or (len(rest) - n) % 4:
+if len(rest) < n or (len(rest) - n) % 5:
     sys.exit("lab.sh: write_lab_files got malformed arguments")
 krb5_config = f"{lab_dir}/krb5.conf"
 users = [{"name": name, "uid": int(uid), "gid": int(gid), "label": label,
@@ -389,8 +418,8 @@ users = [{"name": name, "uid": int(uid), "gid": int(gid), "label": label,
          for name, uid, gid, label, password in (rest[i:i + 5] for i in range(0, n, 5))]
 areas = [{"name": name, "label": label, "ignore_mac_label": ignore == "true",
           "basic_path": f"/basic/{name}/", "gssapi_path": f"/gss/{name}/",
-          "allowed": allowed.split()}
-         for name, label, ignore, allowed in (rest[i:i + 4] for i in range(n, len(rest), 4))]
+          "allowed": allowed.split(), "writers": writers.split()}
+         for name, label, ignore, allowed, writers in (rest[i:i + 5] for i in range(n, len(rest), 5))]
 lab = {"dir": lab_dir, "base_url": base_url, "https_base_url": https_base_url,
        "ca_file": f"{lab_dir}/ca.pem", "realm": realm, "krb5_config": krb5_config,
        "pcaps": pcaps, "fix_bad": fix_bad == "true", "users": users, "areas": areas}
@@ -408,7 +437,9 @@ suite = {"base_url": base_url,
                     "body_template": "object label {obj_mac_lev}:{obj_mac_cat:x}",
                     "allowed_codes": [200], "denied_codes": [401, 403]}}
 suite_https = dict(suite, base_url=https_base_url)
-for name, doc in (("lab.json", lab), ("suite.json", suite), ("suite-https.json", suite_https)):
+suite_write = dict(suite, objects=[dict(o, write=True) for o in suite["objects"]])
+for name, doc in (("lab.json", lab), ("suite.json", suite), ("suite-https.json", suite_https),
+                  ("suite-write.json", suite_write)):
     with open(f"{lab_dir}/{name}", "w", encoding="utf-8") as f:
         json.dump(doc, f, indent=2)
         f.write("\n")
@@ -446,7 +477,7 @@ lab_up() {
   # The workers and task users must enter the lab (mktemp -d makes 0700).
   chmod 0755 "$DIR"
   mkdir -p "$DIR"/{conf,kdc,run,logs,www,ccache}
-  install -d -o www-data -g www-data -m 0700 "$DIR/deleg" "$DIR/rcache"
+  install -d -o www-data -g www-data -m 0700 "$DIR/deleg" "$DIR/rcache" "$DIR/davlock"
   setpriv --reuid=www-data --regid=www-data --clear-groups test -x "$DIR/www" ||
     die "www-data cannot reach $DIR: open the folders above it"
   if [[ -n $PCAPS ]]; then

@@ -22,6 +22,8 @@ typedef struct zeml zeml_t;
 // Access modes of zeml_permission, bits as in file modes: 4 read, 2 write, 1 execute.
 // Read and execute: what serving a GET asks of the object.
 #define ZEML_MODE_READ_EXEC 5
+// Write: what storing or removing a document asks of the object.
+#define ZEML_MODE_WRITE 2
 
 // 0 on success; otherwise errno describes the failure.
 int zem_init(void);

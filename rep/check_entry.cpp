@@ -45,18 +45,20 @@ Verdict decideEntry(const std::string& uuid, const CheckEntry& entry, const Repo
     return verdict;
   }
 
-  verdict.permitted = cache.check(entry.subject_label, entry.object_label);
+  verdict.permitted = cache.check(entry.subject_label, entry.object_label,
+                                  entry.write ? ZEML_MODE_WRITE : ZEML_MODE_READ_EXEC);
   if (!verdict.permitted) {
     spdlog::debug("failed to check {}", uuid);
     verdict.bad_label = firstBadLabel({&entry.subject_label, &entry.object_label});
     return verdict;
   }
-  spdlog::debug("check uuid {}: {} -> {} = {}, code = {}", uuid, entry.subject_label,
-                entry.object_label, *verdict.permitted, entry.code);
+  spdlog::debug("check uuid {}: {} -> {} = {}, code = {}{}", uuid, entry.subject_label,
+                entry.object_label, *verdict.permitted, entry.code, entry.write ? ", write" : "");
   if (*verdict.permitted) {
     verdict.reason = VerdictReason::permitted;
     verdict.predicted = Prediction::granted;
-    verdict.body_missing = verdict.code_allowed && !checkBody(uuid, entry, config);
+    // A write's answer says how the write went; only a read's carries the object's text.
+    verdict.body_missing = verdict.code_allowed && !entry.write && !checkBody(uuid, entry, config);
     verdict.passed = verdict.code_allowed && !verdict.body_missing;
     return verdict;
   }
@@ -70,7 +72,7 @@ Verdict decideEntry(const std::string& uuid, const CheckEntry& entry, const Repo
   verdict.expect_ignore = true;
   verdict.predicted = Prediction::granted;
   const bool codeFits = !verdict.code_denied && verdict.code_allowed;
-  verdict.body_missing = codeFits && !checkBody(uuid, entry, config);
+  verdict.body_missing = codeFits && !entry.write && !checkBody(uuid, entry, config);
   verdict.passed = codeFits && !verdict.body_missing;
   return verdict;
 }

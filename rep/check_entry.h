@@ -22,6 +22,8 @@ struct CheckEntry {
   std::string body;
   std::int64_t code = 0;
   bool expect_ignore_mac_label = false;
+  bool write = false;  // "access": "write": the label library is asked for write access, and
+                       // the body is not checked
 };
 
 // What the labels predict for a request: an allowed code, a denied code, or nothing (a label
@@ -32,7 +34,7 @@ enum class Prediction { granted, refused, none };
 enum class VerdictReason {
   not_a_label,     // a label text gives no platform label; the entry fails
   out_of_range,    // the subject lies outside the user's range; the platform is not asked
-  permitted,       // the platform grants the subject access to the object
+  permitted,       // the platform grants the subject access to the object (in the entry's mode)
   not_permitted,   // the platform refuses it
   labels_ignored,  // the platform refuses it, but the server is expected to ignore labels
 };

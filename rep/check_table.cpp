@@ -22,6 +22,8 @@ CheckTable::value_type& takeMetadataEntry(json& entry, CheckTable& table) {
   std::string minLabel = takeString(entryMember(entry, "min_mac_label"));
   std::string maxLabel = takeString(entryMember(entry, "max_mac_label"));
   const bool expectIgnore = entryMember(entry, "expect_ignore_mac_label").get<bool>();
+  const auto access = entry.find("access");
+  const bool write = access != entry.end() && toWriteAccess(*access);
   CheckTable::value_type& element = *table.try_emplace(std::move(uuid)).first;
   CheckEntry& target = element.second;
   target.object_label = std::move(objectLabel);
@@ -29,6 +31,7 @@ CheckTable::value_type& takeMetadataEntry(json& entry, CheckTable& table) {
   target.min_mac_label = std::move(minLabel);
   target.max_mac_label = std::move(maxLabel);
   target.expect_ignore_mac_label = expectIgnore;
+  target.write = write;
   return element;
 }
 

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <initializer_list>
+#include <string_view>
 #include <utility>
 
 #include "rep/json_fields.h"
@@ -13,7 +14,7 @@ namespace {
 
 using nlohmann::json;
 
-enum class Kind { text, boolean, code, codes };
+enum class Kind { text, boolean, code, codes, access };
 
 // Why the member `key` of an object cannot be converted as the loaders convert it.
 std::optional<std::string> memberFault(const json& object, const char* key, Kind kind) {
@@ -28,6 +29,12 @@ std::optional<std::string> memberFault(const json& object, const char* key, Kind
       return fmt::format("\"{}\" is {}, not true or false", key, value.type_name());
     case Kind::code:
       break;
+    case Kind::access:
+      if (!value.is_string()) {
+        return fmt::format("\"{}\" is {}, not a string", key, value.type_name());
+      }
+      if (value == "read" || value == "write") return std::nullopt;
+      return fmt::format("\"{}\" is {}, not \"read\" or \"write\"", key, value.dump());
     case Kind::codes:
       if (!value.is_array()) {
         return fmt::format("\"{}\" is {}, not an array", key, value.type_name());
@@ -56,9 +63,13 @@ std::optional<std::string> memberFault(const json& object, const char* key, Kind
 
 using Keys = std::initializer_list<std::pair<const char*, Kind>>;
 
+// Keys an entry may leave out; checked only where present.
+constexpr const char* kOptionalKey = "access";
+
 std::optional<std::string> entryFault(const json& entry, Keys keys) {
   if (!entry.is_object()) return fmt::format("is {}, not an object", entry.type_name());
   for (const auto& [key, kind] : keys) {
+    if (key == std::string_view(kOptionalKey) && !entry.contains(key)) continue;
     if (std::optional<std::string> fault = memberFault(entry, key, kind)) return fault;
   }
   return std::nullopt;
@@ -95,7 +106,8 @@ std::optional<std::string> metadataFault(const json& document) {
                                {"subject_label", Kind::text},
                                {"min_mac_label", Kind::text},
                                {"max_mac_label", Kind::text},
-                               {"expect_ignore_mac_label", Kind::boolean}});
+                               {"expect_ignore_mac_label", Kind::boolean},
+                               {"access", Kind::access}});
 }
 
 std::optional<std::string> responsesFault(const json& document) {

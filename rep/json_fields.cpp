@@ -48,6 +48,14 @@ std::int64_t toCode(const json& value) {
       &value);
 }
 
+bool toWriteAccess(const json& value) {
+  const auto text = value.get<std::string>();
+  if (text == "read") return false;
+  if (text == "write") return true;
+  throw json::other_error::create(
+      501, fmt::format("access must be \"read\" or \"write\", but is {}", value.dump()), &value);
+}
+
 std::set<std::int64_t> toCodeSet(const json& value) {
   if (!value.is_array()) {
     throw json::type_error::create(

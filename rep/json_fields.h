@@ -21,6 +21,10 @@ std::string takeString(nlohmann::json& value);
 // raise type error 302; a number beyond the signed 64-bit range raises out-of-range error 406.
 std::int64_t toCode(const nlohmann::json& value);
 
+// Whether an entry's "access" asks for write checks: false for "read", true for "write". Any
+// other text raises the library's other error 501, any other type its type error 302.
+bool toWriteAccess(const nlohmann::json& value);
+
 // An array of status codes; duplicates collapse.
 std::set<std::int64_t> toCodeSet(const nlohmann::json& value);
 

@@ -40,12 +40,13 @@ std::optional<bool> LabelCache::validate(const std::string& subject, const std::
          (zeml_cat(s) & zeml_cat(hi)) == zeml_cat(s);
 }
 
-std::optional<bool> LabelCache::check(const std::string& subject, const std::string& object) {
+std::optional<bool> LabelCache::check(const std::string& subject, const std::string& object,
+                                      int mode) {
   zeml_t* const s = lookup(subject);
   if (s == nullptr) return std::nullopt;
   zeml_t* const o = lookup(object);
   if (o == nullptr) return std::nullopt;
-  return zeml_permission(s, o, ZEML_MODE_READ_EXEC) == 0;
+  return zeml_permission(s, o, mode) == 0;
 }
 
 void LabelCache::clear() {

@@ -26,9 +26,10 @@ class LabelCache {
   std::optional<bool> validate(const std::string& subject, const std::string& min,
                                const std::string& max);
 
-  // Whether the platform grants the subject access to the object; no value when a text is not
-  // a label.
-  std::optional<bool> check(const std::string& subject, const std::string& object);
+  // Whether the platform grants the subject access to the object in the mode (ZEML_MODE_*); no
+  // value when a text is not a label.
+  std::optional<bool> check(const std::string& subject, const std::string& object,
+                            int mode = ZEML_MODE_READ_EXEC);
 
   // Releases every platform label and empties the cache.
   void clear();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -37,6 +38,22 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, std::stri
   return length;
 }
 
+std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, UploadSource* source) {
+  const std::size_t left = source->body->size() - source->offset;
+  const std::size_t length = std::min(left, size * count);
+  std::memcpy(buffer, source->body->data() + source->offset, length);
+  source->offset += length;
+  return length;
+}
+
+int seekUpload(UploadSource* source, curl_off_t offset, int origin) {
+  if (origin != SEEK_SET || offset < 0 || static_cast<std::size_t>(offset) > source->body->size()) {
+    return CURL_SEEKFUNC_CANTSEEK;
+  }
+  source->offset = static_cast<std::size_t>(offset);
+  return CURL_SEEKFUNC_OK;
+}
+
 HttpEngine::HttpEngine(TlsTrust trust) : trust_(std::move(trust)) {
   if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
     throw std::runtime_error("Failed to initialize curl");
@@ -59,6 +76,7 @@ void HttpEngine::releaseTransfer(CURL* easy) {
   curl_easy_cleanup(easy);
   std::erase(transfers_, easy);
   errorTexts_.erase(easy);
+  uploads_.erase(easy);
 }
 
 void HttpEngine::releaseAllTransfers() {
@@ -108,6 +126,29 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
     curl_easy_setopt(handle, CURLOPT_GSSAPI_DELEGATION,
                      static_cast<long>(CURLGSSAPI_DELEGATION_FLAG));
   }
+  // A request without a method is a GET, set up exactly as before methods existed.
+  switch (request.method) {
+    case RequestMethod::get:
+      break;
+    case RequestMethod::head:
+      curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+      break;
+    case RequestMethod::put: {
+      UploadSource& source = uploads_[handle];
+      source.body = &request.body;
+      curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
+      curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE,
+                       static_cast<curl_off_t>(request.body.size()));
+      curl_easy_setopt(handle, CURLOPT_READFUNCTION, readUpload);
+      curl_easy_setopt(handle, CURLOPT_READDATA, &source);
+      curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, seekUpload);
+      curl_easy_setopt(handle, CURLOPT_SEEKDATA, &source);
+      break;
+    }
+    case RequestMethod::del:
+      curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "DELETE");
+      break;
+  }
   applyTlsTrust(handle, trust_);
   // libcurl's detailed reason for a failure, read when the transfer ends.
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorTexts_[handle].data());
@@ -117,12 +158,18 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
   if (added != CURLM_OK) {
     transfers_.pop_back();
     errorTexts_.erase(handle);
+    uploads_.erase(handle);
     throw std::runtime_error(
         fmt::format("Failed to add curl handle to multi stack: {}", curl_multi_strerror(added)));
   }
   easy.release();
-  spdlog::debug("Make {} request to {} ({})", authTypeName(request.authType), request.url,
-                request.uuid);
+  if (request.method == RequestMethod::get) {
+    spdlog::debug("Make {} request to {} ({})", authTypeName(request.authType), request.url,
+                  request.uuid);
+  } else {
+    spdlog::debug("Make {} {} request to {} ({})", authTypeName(request.authType),
+                  methodName(request.method), request.url, request.uuid);
+  }
 }
 
 void HttpEngine::logFailure(CURLcode result, CURL* easy, const HttpRequest* request) const {
@@ -208,7 +255,13 @@ std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest
           }
           const HttpRequest& request = requests[index];
           HttpResponse& response = responses[index];
-          spdlog::info("Request to {} ({}) is done with code: {}", request.url, request.uuid, code);
+          if (request.method == RequestMethod::get) {
+            spdlog::info("Request to {} ({}) is done with code: {}", request.url, request.uuid,
+                         code);
+          } else {
+            spdlog::info("{} request to {} ({}) is done with code: {}", methodName(request.method),
+                         request.url, request.uuid, code);
+          }
           spdlog::debug("Request body:\n {}", response.body);
           response.uuid = request.uuid;
           response.code = static_cast<std::int32_t>(code);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "req/task.h"
 #include "req/tls_trust.h"
 
 namespace tav_req {
@@ -28,12 +29,21 @@ struct HttpRequest {
   std::string password;
   AuthType authType = AuthType::PAM;
   unsigned timeoutSeconds = 0;  // limit of the whole transfer; 0: none
+  RequestMethod method = RequestMethod::get;
+  std::string body = {};  // sent by a PUT
 };
 
 struct HttpResponse {
   std::int32_t code = 0;  // 0 until the transfer completes
   std::string body;
   std::string uuid;  // empty until the transfer completes
+};
+
+// What a PUT sends, read by libcurl from `offset` on; it may rewind to resend the body after an
+// authentication round.
+struct UploadSource {
+  const std::string* body = nullptr;
+  std::size_t offset = 0;
 };
 
 // Owns libcurl's global state and one multi handle for its lifetime.
@@ -69,7 +79,13 @@ class HttpEngine {
   std::vector<CURL*> transfers_;  // easy handles in multi_, so none outlives a batch
   TlsTrust trust_;
   std::map<CURL*, std::array<char, CURL_ERROR_SIZE>> errorTexts_;  // per transfer in multi_
+  std::map<CURL*, UploadSource> uploads_;                          // per PUT in multi_
 };
+
+// libcurl's read and seek callbacks of an upload: copy the next bytes of the body, and move to
+// an offset within it.
+std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, UploadSource* source);
+int seekUpload(UploadSource* source, curl_off_t offset, int origin);
 
 // libcurl's write callback: appends size * count bytes to the body and never stops a transfer.
 std::size_t writeBody(char* data, std::size_t size, std::size_t count, std::string* body);

@@ -37,6 +37,8 @@ std::vector<HttpRequest> toHttpRequests(const Task& task, unsigned timeoutSecond
         .password = task.user.password,
         .authType = request.authTypeName == "gssapi" ? AuthType::GSSAPI : AuthType::PAM,
         .timeoutSeconds = timeoutSeconds,
+        .method = request.method,
+        .body = request.body,
     });
   }
   return requests;

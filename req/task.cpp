@@ -20,6 +20,31 @@ BadUserName::BadUserName(const std::string& name, const std::string& reason)
           nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
           reason)) {}
 
+BadRequestMethod::BadRequestMethod(const std::string& uuid, const std::string& reason)
+    : std::runtime_error(fmt::format("request \"{}\": {}", uuid, reason)) {}
+
+const char* methodName(RequestMethod method) {
+  switch (method) {
+    case RequestMethod::head:
+      return "HEAD";
+    case RequestMethod::put:
+      return "PUT";
+    case RequestMethod::del:
+      return "DELETE";
+    case RequestMethod::get:
+      break;
+  }
+  return "GET";
+}
+
+std::optional<RequestMethod> methodOfName(const std::string& name) {
+  for (const RequestMethod method :
+       {RequestMethod::get, RequestMethod::head, RequestMethod::put, RequestMethod::del}) {
+    if (name == methodName(method)) return method;
+  }
+  return std::nullopt;
+}
+
 std::string userNameProblem(const std::string& name) {
   if (name.empty()) return "it is empty";
   if (name.find('/') != std::string::npos) return "it holds a '/'";
@@ -59,6 +84,27 @@ void from_json(const nlohmann::json& json, TaskRequest& request) {
   json.at("uuid").get_to(request.uuid);
   json.at("uri").get_to(request.uri);
   json.at("auth_type").get_to(request.authTypeName);
+  if (!json.contains("method") && !json.contains("body")) return;
+  if (json.contains("method")) {
+    const auto name = json.at("method").get<std::string>();
+    const std::optional<RequestMethod> method = methodOfName(name);
+    if (!method) {
+      throw BadRequestMethod(
+          request.uuid, fmt::format("unknown method {}: the methods are GET, HEAD, PUT and DELETE",
+                                    nlohmann::json(name).dump(
+                                        -1, ' ', false, nlohmann::json::error_handler_t::replace)));
+    }
+    request.method = *method;
+  }
+  if (json.contains("body")) {
+    json.at("body").get_to(request.body);
+    // A body the request would not send is a mistake of the file, not something to drop.
+    if (request.method != RequestMethod::put) {
+      throw BadRequestMethod(
+          request.uuid,
+          fmt::format("a {} request sends no \"body\"; only PUT does", methodName(request.method)));
+    }
+  }
 }
 
 void from_json(const nlohmann::json& json, Task& task) {
@@ -75,6 +121,8 @@ std::vector<Task> loadTasks(const std::string& path) {
   } catch (const BadMacLabel& error) {
     spdlog::critical("Failed to parse data: {}", error.what());
   } catch (const BadUserName& error) {
+    spdlog::critical("Failed to parse data: {}", error.what());
+  } catch (const BadRequestMethod& error) {
     spdlog::critical("Failed to parse data: {}", error.what());
   }
   return {};

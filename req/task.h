@@ -22,10 +22,15 @@ struct TaskUser {
   std::uint32_t macCategories = 0;
 };
 
+// The methods a request may name; GET when it names none.
+enum class RequestMethod : std::uint8_t { get, head, put, del };
+
 struct TaskRequest {
   std::string uuid;
   std::string uri;
   std::string authTypeName;  // "auth_type" as written
+  RequestMethod method = RequestMethod::get;
+  std::string body = {};  // what a PUT sends; empty for the other methods
 };
 
 struct Task {
@@ -51,6 +56,19 @@ class BadUserName : public std::runtime_error {
  public:
   BadUserName(const std::string& name, const std::string& reason);
 };
+
+// A request whose "method" is none of GET, HEAD, PUT and DELETE, or that gives a "body" with a
+// method that sends none.
+class BadRequestMethod : public std::runtime_error {
+ public:
+  BadRequestMethod(const std::string& uuid, const std::string& reason);
+};
+
+// "GET", "HEAD", "PUT" or "DELETE".
+const char* methodName(RequestMethod method);
+
+// The method of the name, exactly as HTTP writes it; no value for any other text.
+std::optional<RequestMethod> methodOfName(const std::string& name);
 
 // Why the text cannot be a task user's name ("it is empty", "it holds a '/'", "it holds a NUL
 // byte"); empty when it can.

@@ -56,6 +56,10 @@ std::optional<std::string> taskFault(const json& task) {
       return fmt::format("{}is {}, not an object", where, requests[r].type_name());
     }
     if (auto fault = textsFault(requests[r], {"uuid", "uri", "auth_type"}, where)) return fault;
+    for (const char* key : {"method", "body"}) {
+      if (!requests[r].contains(key)) continue;
+      if (auto fault = textFault(requests[r], key, where)) return fault;
+    }
   }
   return std::nullopt;
 }
@@ -82,6 +86,8 @@ std::optional<std::string> tasksFault(const json& document) {
     } catch (const BadMacLabel& error) {
       why = error.what();
     } catch (const BadUserName& error) {
+      why = error.what();
+    } catch (const BadRequestMethod& error) {
       why = error.what();
     } catch (const json::exception& error) {
       why = taskFault(document[t]).value_or(tav::plainLoaderReason(error.what()));

@@ -1,8 +1,9 @@
 #!/bin/bash
 # The main job: installs what is missing, builds, brings up the lab (Apache httpd and a
-# Kerberos KDC on 127.0.0.1), writes the suite with tav-suite gen and checks it, runs tav-req and
-# tav-rep on it, prints tav-view's summary and tears the lab down. The run's files stay in the
-# folder it names.
+# Kerberos KDC on 127.0.0.1), writes the suite with tav-suite gen (reads, and writes that clean
+# up after themselves) and checks it, runs tav-req and tav-rep on it, prints tav-view's summary,
+# shows that no probe stayed in the lab's areas and tears the lab down. The run's files stay in
+# the folder it names.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [[ $(id -u) -ne 0 ]]; then
@@ -26,7 +27,9 @@ echo "== bringing up the lab in $lab"
 TAV_PCAPS="$build/pcaps/tav-pcaps" "$here/lab/lab.sh" up "$lab"
 source "$lab/lab.env"
 echo "   Apache httpd on $LAB_BASE_URL, Kerberos realm $LAB_REALM"
-"$build/suite/tav-suite" gen "$lab/suite.json" --out "$run/suite"
+# The lab's suite with every area also checked for writes: a PUT and a DELETE of a probe per
+# user and auth type.
+"$build/suite/tav-suite" gen "$lab/suite-write.json" --out "$run/suite"
 # The children write as the task users.
 mkdir -m 1777 "$run/logs" "$run/out"
 
@@ -61,6 +64,15 @@ if [[ -f "$run/out/responses.json" ]]; then
 else
   echo "no responses.json; see $run/logs"
 fi
-echo "== the lab's misconfigured area /basic/bad_3_7/ and /gss/bad_3_7/ is the expected failure"
+echo "== the expected failures: the lab's misconfigured read area (daemon reads bad_3_7) and"
+echo "   its misconfigured write area (sys, at 3:7, writes down into l0_0)"
+left=$(find "$lab/www" -mindepth 2 ! -name index.html)
+if [[ -z $left ]]; then
+  echo "== the lab's areas hold only their index.html again: every granted PUT was deleted"
+else
+  echo "== left in the lab's areas:"
+  echo "$left"
+  view_status=2
+fi
 echo "run files: $run (suite/, logs/, out/)"
 [[ $req_status -eq 0 && $rep_status -eq 0 && $view_status -le 1 ]]

@@ -191,6 +191,7 @@ Findings checkSuite(const CheckOptions& options) {
                          findings);
   }
   if (tasks) checkRequestUrls(options.tasks, *tasks, findings);
+  if (tasks) checkWriteCleanup(options.tasks, *tasks, findings);
   tav::progressPhase("checking the task users");
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
   if (tasks) checkTrust(options.tasks, *tasks, options, probe, findings);

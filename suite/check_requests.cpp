@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <string_view>
+#include <unordered_set>
 
 #include "common/words.h"
 #include "suite/check_steps.h"
@@ -32,7 +33,13 @@ struct TaskFindings {
   FirstFew reused;
   FirstFew mismatched;
   FirstFew oddAuth;
+  FirstFew readWrites;  // PUT or DELETE judged by the read rule
+  FirstFew writeReads;  // GET or HEAD judged by the write rule
 };
+
+bool writes(tav_req::RequestMethod method) {
+  return method == tav_req::RequestMethod::put || method == tav_req::RequestMethod::del;
+}
 
 void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
                 std::size_t t, const std::string& metadataPath, const TaskFindings& found,
@@ -58,6 +65,20 @@ void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& 
         "the same",
         where, tav::macLabelMeaning({user.macLevel, user.macCategories}), metadataPath,
         tav::counted(found.mismatched.count(), "request", "requests"), found.mismatched.text()));
+  }
+  if (!found.readWrites.empty()) {
+    findings.warning(fmt::format(
+        "{}: {} that {} judges by the read rule (no \"access\": \"write\"): {}; a write "
+        "is granted only where the label library grants write access",
+        where,
+        tav::counted(found.readWrites.count(), "PUT or DELETE request", "PUT or DELETE requests"),
+        metadataPath, found.readWrites.text()));
+  }
+  if (!found.writeReads.empty()) {
+    findings.warning(fmt::format(
+        "{}: {} that {} judges by the write rule (\"access\": \"write\"): {}", where,
+        tav::counted(found.writeReads.count(), "GET or HEAD request", "GET or HEAD requests"),
+        metadataPath, found.writeReads.text()));
   }
   if (!found.oddAuth.empty()) {
     findings.warning(fmt::format(
@@ -118,6 +139,12 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
       }
       settled[place.entry] = true;
       const tav_rep::CheckEntry& entry = *entries[place.entry].labels;
+      if (writes(request.method) != entry.write) {
+        (entry.write ? found.writeReads : found.readWrites).add([&] {
+          return fmt::format("{} ({} at [{}])", requestPlace(), tav_req::methodName(request.method),
+                             place.entry);
+        });
+      }
       const tav::MacLabelText& subject = texts.parse(entry.subject_label).read;
       if (subject.label &&
           !sameLabel(*subject.label, task.user.macLevel, task.user.macCategories)) {
@@ -159,6 +186,37 @@ void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>&
         "those and records any other as a failed transfer; fix the {}",
         path, taskWhere(tasks, t), tav::counted(other.count(), "request", "requests"), other.text(),
         other.count() == 1 ? "uri" : "uris"));
+  }
+}
+
+}  // namespace tav_suite
+
+namespace tav_suite {
+
+void checkWriteCleanup(const std::string& path, const std::vector<tav_req::Task>& tasks,
+                       Findings& findings) {
+  for (std::size_t t = 0; t < tasks.size(); ++t) {
+    const std::vector<tav_req::TaskRequest>& requests = tasks[t].requests;
+    // Walked backwards, the uris deleted later in the task are known at each PUT.
+    std::unordered_set<std::string_view> deletedLater;
+    std::vector<std::size_t> left;
+    for (std::size_t r = requests.size(); r-- > 0;) {
+      const tav_req::TaskRequest& request = requests[r];
+      if (request.method == tav_req::RequestMethod::del) deletedLater.insert(request.uri);
+      if (request.method == tav_req::RequestMethod::put && !deletedLater.contains(request.uri)) {
+        left.push_back(r);
+      }
+    }
+    if (left.empty()) continue;
+    FirstFew named;
+    for (auto r = left.rbegin(); r != left.rend(); ++r) {
+      named.add([&] { return fmt::format("requests[{}] \"{}\"", *r, requests[*r].uuid); });
+    }
+    findings.warning(fmt::format(
+        "{}: {}: {} without a DELETE of the same uri after it in the task: {}; what a granted PUT "
+        "stores stays on the server; add a DELETE after each",
+        path, taskWhere(tasks, t), tav::counted(named.count(), "PUT request", "PUT requests"),
+        named.text()));
   }
 }
 

@@ -67,6 +67,11 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
 void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>& tasks,
                       Findings& findings);
 
+// Writes that may stay on the server: a PUT without a DELETE of the same uri after it in its
+// task.
+void checkWriteCleanup(const std::string& path, const std::vector<tav_req::Task>& tasks,
+                       Findings& findings);
+
 // The task users: that they exist, reach their ticket caches and can write the output folder.
 void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& tasks,
                     const CheckOptions& options, AccessProbe& probe, Findings& findings);

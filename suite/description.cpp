@@ -179,7 +179,7 @@ ObjectSpec readObject(const json& value, const std::string& where,
                       const std::optional<std::string>& baseUrl,
                       const std::vector<std::string>& authTypes) {
   requireObject(value, where);
-  onlyKeys(value, where, {"name", "label", "ignore_mac_label", "path", "url", "paths"});
+  onlyKeys(value, where, {"name", "label", "ignore_mac_label", "write", "path", "url", "paths"});
   ObjectSpec object;
   if (!value.contains("name")) fail(where, "has no \"name\"");
   object.name = nonEmptyText(value["name"], child(where, "name"));
@@ -192,6 +192,13 @@ ObjectSpec readObject(const json& value, const std::string& where,
            fmt::format("is {}, not true or false", ignore.type_name()));
     }
     object.ignore_mac_label = ignore.get<bool>();
+  }
+  if (value.contains("write")) {
+    const json& write = value["write"];
+    if (!write.is_boolean()) {
+      fail(child(where, "write"), fmt::format("is {}, not true or false", write.type_name()));
+    }
+    object.write = write.get<bool>();
   }
   const int places = static_cast<int>(value.contains("path")) +
                      static_cast<int>(value.contains("url")) +

@@ -27,6 +27,7 @@ struct ObjectSpec {
   std::string name;
   std::string label;  // as the programs read it
   bool ignore_mac_label = false;
+  bool write = false;  // gen adds a PUT and a DELETE of a probe file per user, label and auth type
   std::map<std::string, std::string> urls;  // by auth type, absolute
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <iostream>
 #include <unordered_set>
@@ -66,11 +67,43 @@ std::string uuidOf(const Description& description, std::size_t u, std::size_t l,
 std::string firstOrigin(const Description& description, const std::string& uuid) {
   std::string found;
   forEachRequest(description, [&](std::size_t u, std::size_t l, std::size_t a, std::size_t o) {
-    if (uuidOf(description, u, l, a, o) != uuid) return true;
-    found = origin(description, u, l, a, o);
+    const std::string read = uuidOf(description, u, l, a, o);
+    const bool write = description.objects[o].write;
+    const char* what = "";
+    if (write && read + kPutSuffix == uuid) {
+      what = " (its PUT)";
+    } else if (write && read + kDeleteSuffix == uuid) {
+      what = " (its DELETE)";
+    } else if (read != uuid) {
+      return true;
+    }
+    found = origin(description, u, l, a, o) + what;
     return false;
   });
   return found;
+}
+
+// Bytes a URL path segment keeps as they are; every other byte is written %XX.
+bool unreserved(unsigned char c) {
+  return std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+// The folder of an object's URL: the URL itself when it ends in '/', else up to its last '/'
+// after the host (a query or fragment dropped).
+std::string areaOf(const std::string& url) {
+  std::string area = url.substr(0, url.find_first_of("?#"));
+  const std::size_t host = area.find("://");
+  const std::size_t path = host == std::string::npos ? 0 : area.find('/', host + 3);
+  if (path == std::string::npos) return area + '/';
+  return area.substr(0, area.rfind('/') + 1);
+}
+
+// Adds the code to a configuration's code list unless it is there.
+void addCode(json& codes, int code) {
+  for (const json& present : codes) {
+    if (present == code) return;
+  }
+  codes.push_back(code);
 }
 
 }  // namespace
@@ -78,6 +111,23 @@ std::string firstOrigin(const Description& description, const std::string& uuid)
 std::string requestUuid(const std::string& auth, const std::string& user, const std::string& label,
                         const std::string& object) {
   return fmt::format("{}-{}-{}-{}", auth, user, uuidLabel(label), object);
+}
+
+std::string probeUrl(const std::string& objectUrl, const std::string& putUuid) {
+  std::string url = areaOf(objectUrl) + "tav-probe-";
+  for (const char c : putUuid) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (unreserved(byte)) {
+      url += c;
+    } else {
+      url += fmt::format("%{:02X}", byte);
+    }
+  }
+  return url;
+}
+
+std::string probeBody(const std::string& putUuid) {
+  return fmt::format("tav write probe {}\n", putUuid);
 }
 
 std::optional<GeneratedSuite> generateSuite(const Description& description,
@@ -110,6 +160,7 @@ std::optional<GeneratedSuite> generateSuite(const Description& description,
   // The parts every request of an object or user shares, written once.
   std::vector<std::vector<std::string>> uris(description.objects.size());
   std::vector<std::string> objectLabels;
+  std::vector<std::string> writeLabels;
   for (std::size_t o = 0; o < description.objects.size(); ++o) {
     const ObjectSpec& object = description.objects[o];
     for (const std::string& auth : description.auth_types) {
@@ -118,6 +169,14 @@ std::optional<GeneratedSuite> generateSuite(const Description& description,
     objectLabels.push_back(fmt::format(R"(, "object_label": {}, "expect_ignore_mac_label": {}}})",
                                        jsonString(object.label),
                                        object.ignore_mac_label ? "true" : "false"));
+    writeLabels.push_back(
+        fmt::format(R"(, "object_label": {}, "expect_ignore_mac_label": {}, "access": "write"}})",
+                    jsonString(object.label), object.ignore_mac_label ? "true" : "false"));
+    if (object.write) {
+      // A granted write answers 201 (created) or 204 (replaced, deleted).
+      addCode(suite.config["allowed_codes"], 201);
+      addCode(suite.config["allowed_codes"], 204);
+    }
   }
   std::vector<std::string> authTypes;
   for (const std::string& auth : description.auth_types) authTypes.push_back(jsonString(auth));
@@ -185,6 +244,40 @@ std::optional<GeneratedSuite> generateSuite(const Description& description,
           suite.metadata += label;
           suite.metadata += range;
           suite.metadata += objectLabels[o];
+          if (!description.objects[o].write) continue;
+          // The probe's DELETE follows its PUT in the same task, so a granted PUT leaves nothing.
+          const std::string putUuid = uuid + kPutSuffix;
+          const std::string probe = jsonString(
+              probeUrl(description.objects[o].urls.at(description.auth_types[a]), putUuid));
+          for (const std::string& writeUuid : {putUuid, uuid + kDeleteSuffix}) {
+            const bool put = writeUuid == putUuid;
+            if (!uuids.insert(writeUuid).second) {
+              reportDescriptionError(
+                  descriptionPath,
+                  origin(description, u, l, a, o) + (put ? " (its PUT)" : " (its DELETE)"),
+                  fmt::format("request uuid \"{}\" is also that of {}; give users, a user's "
+                              "labels and objects distinct names",
+                              writeUuid, firstOrigin(description, writeUuid)));
+              return std::nullopt;
+            }
+            const std::string writeText = jsonString(writeUuid);
+            suite.tasks += ",\n      {\"uuid\": ";
+            suite.tasks += writeText;
+            suite.tasks += ", \"uri\": ";
+            suite.tasks += probe;
+            suite.tasks += ", \"auth_type\": ";
+            suite.tasks += authTypes[a];
+            suite.tasks +=
+                put ? ", \"method\": \"PUT\", \"body\": " + jsonString(probeBody(putUuid))
+                    : std::string(", \"method\": \"DELETE\"");
+            suite.tasks += '}';
+            suite.metadata += ",\n  {\"uuid\": ";
+            suite.metadata += writeText;
+            suite.metadata += ", \"subject_label\": ";
+            suite.metadata += label;
+            suite.metadata += range;
+            suite.metadata += writeLabels[o];
+          }
         }
       }
       suite.tasks += "\n    ]\n  }";

@@ -23,7 +23,19 @@ struct GeneratedSuite {
 std::string requestUuid(const std::string& auth, const std::string& user, const std::string& label,
                         const std::string& object);
 
-// One task per user label in description order, each with a request per auth type and object.
+// The uuids of an object's write requests: the read request's uuid and these.
+inline constexpr const char* kPutSuffix = "-put";
+inline constexpr const char* kDeleteSuffix = "-delete";
+
+// Where a write request's probe goes: "tav-probe-{uuid}" (bytes outside [A-Za-z0-9._~-] as %XX)
+// in the folder of the object's URL (the URL itself when it ends in '/').
+std::string probeUrl(const std::string& objectUrl, const std::string& putUuid);
+
+// The text a probe's PUT sends.
+std::string probeBody(const std::string& putUuid);
+
+// One task per user label in description order, each with a request per auth type and object,
+// followed, for an object with "write", by the PUT and the DELETE of its probe.
 // No value after printing the description's error when two requests would share a uuid.
 std::optional<GeneratedSuite> generateSuite(const Description& description,
                                             const std::filesystem::path& descriptionPath);

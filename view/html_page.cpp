@@ -34,6 +34,30 @@ std::string labelCell(std::string_view label) {
   return label.empty() ? "(none)" : markupText(label);
 }
 
+void writeMatrix(std::FILE* out, const Summary& summary,
+                 const std::map<std::pair<std::string_view, std::string_view>, Cell>& matrix,
+                 const char* id) {
+  fmt::print(out, "<table class=\"matrix\" id=\"{}\">\n<tr><th>subject \\ object</th>", id);
+  for (const std::string_view object : summary.objects) {
+    fmt::print(out, "<th>{}</th>", labelCell(object));
+  }
+  fmt::print(out, "</tr>\n");
+  for (const std::string_view subject : summary.subjects) {
+    fmt::print(out, "<tr><th>{}</th>", labelCell(subject));
+    for (const std::string_view object : summary.objects) {
+      const auto found = matrix.find({subject, object});
+      if (found == matrix.end()) {
+        fmt::print(out, "<td class=\"empty\"></td>");
+        continue;
+      }
+      const Cell& cell = found->second;
+      fmt::print(out, "<td class=\"{}\">{}/{}</td>", cellClass(cell), cell.passed, cell.total);
+    }
+    fmt::print(out, "</tr>\n");
+  }
+  fmt::print(out, "</table>\n");
+}
+
 }  // namespace
 
 void writeHtml(std::FILE* out, const Inputs& inputs, const Summary& summary) {
@@ -49,28 +73,19 @@ void writeHtml(std::FILE* out, const Inputs& inputs, const Summary& summary) {
              "id=\"passed\">{}</span>, failed <span id=\"failed\" class=\"failed\">{}</span></p>\n",
              summary.total, summary.total - summary.failed, summary.failed);
 
-  fmt::print(out,
-             "<h2>Subject by object</h2>\n<p>passed/total per subject label (rows) and object "
-             "label (columns)</p>\n<table class=\"matrix\" id=\"matrix\">\n<tr><th>subject \\ "
-             "object</th>");
-  for (const std::string_view object : summary.objects) {
-    fmt::print(out, "<th>{}</th>", labelCell(object));
+  if (summary.write_matrix.empty() || !summary.matrix.empty()) {
+    fmt::print(out,
+               "<h2>Subject by object</h2>\n<p>passed/total per subject label (rows) and object "
+               "label (columns){}</p>\n",
+               summary.write_matrix.empty() ? "" : ", reads");
+    writeMatrix(out, summary, summary.matrix, "matrix");
   }
-  fmt::print(out, "</tr>\n");
-  for (const std::string_view subject : summary.subjects) {
-    fmt::print(out, "<tr><th>{}</th>", labelCell(subject));
-    for (const std::string_view object : summary.objects) {
-      const auto found = summary.matrix.find({subject, object});
-      if (found == summary.matrix.end()) {
-        fmt::print(out, "<td class=\"empty\"></td>");
-        continue;
-      }
-      const Cell& cell = found->second;
-      fmt::print(out, "<td class=\"{}\">{}/{}</td>", cellClass(cell), cell.passed, cell.total);
-    }
-    fmt::print(out, "</tr>\n");
+  if (!summary.write_matrix.empty()) {
+    fmt::print(out,
+               "<h2>Subject by object, writes</h2>\n<p>passed/total of the writes per subject "
+               "label (rows) and object label (columns)</p>\n");
+    writeMatrix(out, summary, summary.write_matrix, "write-matrix");
   }
-  fmt::print(out, "</table>\n");
 
   if (!summary.hints.empty()) {
     fmt::print(out, "<h2>Hints</h2>\n<ul id=\"hints\">\n");

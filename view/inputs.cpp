@@ -41,7 +41,8 @@ bool loadTasksInto(const std::string& path, tav::LogCapture& capture, Inputs& in
     for (const tav_req::TaskRequest& request : task.requests) {
       auto [group, added] = groupOfAuth.try_emplace(request.authTypeName, inputs.groups.size());
       if (added) inputs.groups.push_back({task.user.name, label, request.authTypeName});
-      inputs.requests.try_emplace(request.uuid, RequestInfo{group->second, request.uri});
+      inputs.requests.try_emplace(request.uuid,
+                                  RequestInfo{group->second, request.uri, request.method});
     }
   }
   return true;

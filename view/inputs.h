@@ -11,6 +11,7 @@
 #include "common/log_capture.h"
 #include "rep/check_table.h"
 #include "rep/report_config.h"
+#include "req/task.h"
 #include "view/options.h"
 
 namespace tav_view {
@@ -25,6 +26,7 @@ struct TaskGroup {
 struct RequestInfo {
   std::size_t group = 0;  // index into Inputs::groups
   std::string url;
+  tav_req::RequestMethod method = tav_req::RequestMethod::get;
 };
 
 struct Inputs {

@@ -30,6 +30,7 @@ void writeJson(std::FILE* out, const Inputs& inputs, const std::vector<ViewEntry
                predictionName(view.verdict.predicted), reasonName(view.verdict.reason),
                jsonString(whyPredicted(view)), e.code, jsonString(codeVerdict(view, inputs.config)),
                jsonString(e.subject_label), jsonString(e.object_label));
+    if (e.write) fmt::print(out, ", \"access\": \"write\"");
     if (view.request) {
       const TaskGroup& group = inputs.groups[view.request->group];
       fmt::print(out, ", \"user\": {}, \"url\": {}, \"auth_type\": {}", jsonString(group.user),

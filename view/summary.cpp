@@ -170,6 +170,39 @@ std::string labelText(std::string_view label) {
   return label.empty() ? "(none)" : tav::terminalText(label);
 }
 
+// A row per subject label, a column per object label, "passed/total" cells.
+void printMatrix(std::FILE* out, const Summary& summary,
+                 const std::map<std::pair<std::string_view, std::string_view>, Cell>& matrix,
+                 bool colour) {
+  std::size_t width = 8;
+  for (const std::string_view label : summary.objects)
+    width = std::max(width, labelText(label).size() + 1);
+  for (const auto& [key, cell] : matrix) {
+    width = std::max(width, fmt::formatted_size("{}/{}", cell.passed, cell.total) + 1);
+  }
+  std::size_t rowWidth = 8;
+  for (const std::string_view label : summary.subjects)
+    rowWidth = std::max(rowWidth, labelText(label).size() + 1);
+  fmt::print(out, "{:<{}}", "", rowWidth);
+  for (const std::string_view object : summary.objects)
+    fmt::print(out, "{:>{}}", labelText(object), width);
+  fmt::print(out, "\n");
+  for (const std::string_view subject : summary.subjects) {
+    fmt::print(out, "{:<{}}", labelText(subject), rowWidth);
+    for (const std::string_view object : summary.objects) {
+      const auto found = matrix.find({subject, object});
+      if (found == matrix.end()) {
+        fmt::print(out, "{:>{}}", "-", width);
+        continue;
+      }
+      const Cell& cell = found->second;
+      fmt::print(out, "{}{:>{}}{}", paint(colour, cell.passed == cell.total),
+                 fmt::format("{}/{}", cell.passed, cell.total), width, reset(colour));
+    }
+    fmt::print(out, "\n");
+  }
+}
+
 }  // namespace
 
 Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries) {
@@ -180,7 +213,7 @@ Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries) {
   for (const ViewEntry& view : entries) {
     const std::string_view subject = view.entry->subject_label;
     const std::string_view object = view.entry->object_label;
-    Cell& cell = summary.matrix[{subject, object}];
+    Cell& cell = (view.entry->write ? summary.write_matrix : summary.matrix)[{subject, object}];
     ++cell.total;
     if (view.verdict.passed) {
       ++cell.passed;
@@ -188,9 +221,11 @@ Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries) {
       summary.failures.push_back(&view);
     }
   }
-  for (const auto& [key, cell] : summary.matrix) {
-    subjects.insert(key.first);
-    objects.insert(key.second);
+  for (const auto* matrix : {&summary.matrix, &summary.write_matrix}) {
+    for (const auto& [key, cell] : *matrix) {
+      subjects.insert(key.first);
+      objects.insert(key.second);
+    }
   }
   summary.subjects.assign(subjects.begin(), subjects.end());
   summary.objects.assign(objects.begin(), objects.end());
@@ -209,7 +244,10 @@ std::string totalsLine(const Summary& summary) {
 std::string requestContext(const Inputs& inputs, const ViewEntry& entry) {
   if (!entry.request) return {};
   const TaskGroup& group = inputs.groups[entry.request->group];
-  return fmt::format("user {}, label {}, {}, {}", group.user, group.label, group.auth_type,
+  // A GET goes without its method's name, as before requests named methods.
+  const bool get = entry.request->method == tav_req::RequestMethod::get;
+  return fmt::format("user {}, label {}, {}, {}{}{}", group.user, group.label, group.auth_type,
+                     get ? "" : tav_req::methodName(entry.request->method), get ? "" : " ",
                      entry.request->url);
 }
 
@@ -233,34 +271,21 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
                tav::terminalText(codeVerdict(*view, inputs.config)));
   }
 
-  // The matrix: a row per subject label, a column per object label, "passed/total" cells.
-  fmt::print(out, "\nmatrix: passed/total, a row per subject label, a column per object label\n");
-  std::size_t width = 8;
-  for (const std::string_view label : summary.objects)
-    width = std::max(width, labelText(label).size() + 1);
-  for (const auto& [key, cell] : summary.matrix) {
-    width = std::max(width, fmt::formatted_size("{}/{}", cell.passed, cell.total) + 1);
-  }
-  std::size_t rowWidth = 8;
-  for (const std::string_view label : summary.subjects)
-    rowWidth = std::max(rowWidth, labelText(label).size() + 1);
-  fmt::print(out, "{:<{}}", "", rowWidth);
-  for (const std::string_view object : summary.objects)
-    fmt::print(out, "{:>{}}", labelText(object), width);
-  fmt::print(out, "\n");
-  for (const std::string_view subject : summary.subjects) {
-    fmt::print(out, "{:<{}}", labelText(subject), rowWidth);
-    for (const std::string_view object : summary.objects) {
-      const auto found = summary.matrix.find({subject, object});
-      if (found == summary.matrix.end()) {
-        fmt::print(out, "{:>{}}", "-", width);
-        continue;
-      }
-      const Cell& cell = found->second;
-      fmt::print(out, "{}{:>{}}{}", paint(colour, cell.passed == cell.total),
-                 fmt::format("{}/{}", cell.passed, cell.total), width, reset(colour));
+  if (summary.write_matrix.empty()) {
+    fmt::print(out, "\nmatrix: passed/total, a row per subject label, a column per object label\n");
+    printMatrix(out, summary, summary.matrix, colour);
+  } else {
+    // Reads and writes of one pair of labels follow different rules: their cells stay apart.
+    if (!summary.matrix.empty()) {
+      fmt::print(out,
+                 "\nread matrix: passed/total of the reads, a row per subject label, a "
+                 "column per object label\n");
+      printMatrix(out, summary, summary.matrix, colour);
     }
-    fmt::print(out, "\n");
+    fmt::print(out,
+               "\nwrite matrix: passed/total of the writes, a row per subject label, a "
+               "column per object label\n");
+    printMatrix(out, summary, summary.write_matrix, colour);
   }
   if (!summary.hints.empty()) fmt::print(out, "\n");
   for (const std::string& hint : summary.hints)

@@ -25,7 +25,8 @@ struct Summary {
   std::size_t failed = 0;
   std::vector<std::string_view> subjects;  // matrix rows, by level, then categories
   std::vector<std::string_view> objects;   // matrix columns
-  std::map<std::pair<std::string_view, std::string_view>, Cell> matrix;
+  std::map<std::pair<std::string_view, std::string_view>, Cell> matrix;        // reads
+  std::map<std::pair<std::string_view, std::string_view>, Cell> write_matrix;  // writes
   std::vector<const ViewEntry*> failures;  // in identifier order
   std::vector<std::string> hints;
 };
@@ -35,7 +36,8 @@ Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries);
 // "requests N, passed P, failed F"
 std::string totalsLine(const Summary& summary);
 
-// "user daemon, label 1:1, basic, http://..." for a request the tasks file names; empty else.
+// "user daemon, label 1:1, basic, http://..." for a request the tasks file names ("..., basic,
+// PUT http://..." for another method than GET); empty else.
 std::string requestContext(const Inputs& inputs, const ViewEntry& entry);
 
 // The totals, every failure with its explanation, the matrix and the hints; only the totals

@@ -12,6 +12,15 @@ namespace tav_view {
 using tav_rep::Prediction;
 using tav_rep::VerdictReason;
 
+namespace {
+
+std::string refusedWrite(const tav_rep::CheckEntry& e) {
+  return fmt::format("subject {} may not write object {}: the label library refuses write access",
+                     e.subject_label, e.object_label);
+}
+
+}  // namespace
+
 std::vector<ViewEntry> decideAll(const Inputs& inputs) {
   std::vector<ViewEntry> entries;
   entries.reserve(inputs.table.size());
@@ -78,12 +87,18 @@ std::string whyPredicted(const ViewEntry& view) {
                          e.min_mac_label, e.max_mac_label,
                          v.expect_ignore ? "; the server ignores labels, so any code passes" : "");
     case VerdictReason::permitted:
+      if (e.write) {
+        return fmt::format("subject {} may write object {}: the label library grants write access",
+                           e.subject_label, e.object_label);
+      }
       return fmt::format("subject {} dominates object {}", e.subject_label, e.object_label);
     case VerdictReason::not_permitted:
+      if (e.write) return refusedWrite(e);
       return fmt::format("subject {} does not dominate object {}", e.subject_label, e.object_label);
     case VerdictReason::labels_ignored:
       break;
   }
+  if (e.write) return refusedWrite(e) + ", but the server ignores labels";
   return fmt::format("subject {} does not dominate object {}, but the server ignores labels",
                      e.subject_label, e.object_label);
 }

@@ -3,8 +3,9 @@
 # both auth types, every user with its password, label, range and Kerberos
 # env, every area with its label and paths, and the report settings; tav-suite
 # gen takes it and puts those settings and env into config.json and the tasks.
-# DIR/suite-https.json is the same with the https base URL, and lab.json names
-# that URL and the CA file.
+# DIR/suite-https.json is the same with the https base URL, DIR/suite-write.json
+# the same with write checks on every area, and lab.json names that URL and the
+# CA file.
 set -uo pipefail
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/lib.sh"
@@ -53,6 +54,9 @@ for key in want:
 
 https_suite = json.load(open(f"{lab_dir}/suite-https.json"))
 expect(https_suite == dict(suite, base_url=https_base), "suite-https.json is suite.json over https")
+write_suite = json.load(open(f"{lab_dir}/suite-write.json"))
+expect(write_suite == dict(suite, objects=[dict(o, write=True) for o in suite["objects"]]),
+       "suite-write.json is suite.json with write checks on every area")
 lab = json.load(open(f"{lab_dir}/lab.json"))
 expect((lab.get("https_base_url"), lab.get("ca_file")) == (https_base, f"{lab_dir}/ca.pem"),
        "lab.json's https_base_url and ca_file")

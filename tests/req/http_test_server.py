@@ -27,9 +27,15 @@ Paths:
                      although the answer kept it alive (no "Connection: close")
   /hang              reads the request and never answers; the connection closes when the server
                      stops
-  anything else      404 "not found"
+  /store/NAME        a document store: PUT keeps the body (201 when new, 204 when replaced), GET
+                     answers 200 with it or 404, DELETE removes it (204, or 404 when absent)
+  /echo-request      any method: 200 "METHOD PATH auth AUTHORIZATION-or-(none)", a line feed and
+                     the request's body
+  anything else      404 "not found" (405 for a PUT or DELETE)
 
-With --log FILE every request appends "start PATH" when it arrives and "end PATH" just before
+HEAD answers what GET would, without the body.
+
+With --log FILE every GET or HEAD appends "start PATH" when it arrives and "end PATH" just before
 its answer is sent, so a test can see whether requests overlapped.
 """
 
@@ -56,7 +62,38 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, format, *args):
         pass  # the tests read the answers, not an access log
 
-    def do_GET(self):
+    def do_HEAD(self):
+        self.do_GET(head=True)
+
+    def do_PUT(self):
+        self.write_method("PUT")
+
+    def do_DELETE(self):
+        self.write_method("DELETE")
+
+    def write_method(self, method):
+        length = int(self.headers.get("Content-Length") or "0")
+        body = self.rfile.read(length) if length else b""
+        path = urllib.parse.urlsplit(self.path).path
+        self.server.log_line(f"{method} {self.path} {body!r}")
+        if path == "/echo-request":
+            status, answer = 200, self.echo(method, body)
+        elif path.startswith("/store/"):
+            status, answer = self.server.store_change(method, path[len("/store/"):], body)
+        else:
+            status, answer = 405, b"method not allowed"
+        self.send_response(status)
+        if status not in NO_BODY_STATUSES:
+            self.send_header("Content-Length", str(len(answer)))
+        self.end_headers()
+        if status not in NO_BODY_STATUSES:
+            self.wfile.write(answer)
+
+    def echo(self, method, body):
+        received = self.headers.get("Authorization") or "(none)"
+        return f"{method} {self.path} auth {received}\n".encode() + body
+
+    def do_GET(self, head=False):
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
         self.server.log_line("start " + self.path)
@@ -80,7 +117,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status not in NO_BODY_STATUSES:
             self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        if status not in NO_BODY_STATUSES:
+        if status not in NO_BODY_STATUSES and not head:
             self.wfile.write(body)
 
     def stream(self, path, n):
@@ -129,6 +166,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return 200, b"released", []
         if path == "/peer":
             return 200, f"peer {self.client_address[1]}".encode(), []
+        if path == "/echo-request":
+            return 200, self.echo(self.command, b""), []
+        if path.startswith("/store/"):
+            stored = self.server.stored(path[len("/store/"):])
+            return (404, b"not found", []) if stored is None else (200, stored, [])
         return 404, b"not found", []
 
     def basic(self, offer):
@@ -157,12 +199,27 @@ class Server(http.server.ThreadingHTTPServer):
         self.log_path = log_path
         self.lock = threading.Lock()
         self.gates = {}
+        self.documents = {}  # /store/NAME
         self.stopping = threading.Event()  # ends the /hang handlers
 
     def log_line(self, text):
         if self.log_path:
             with self.lock, open(self.log_path, "a", encoding="utf-8") as log:
                 log.write(text + "\n")
+
+    def store_change(self, method, name, body):
+        with self.lock:
+            if method == "PUT":
+                status = 204 if name in self.documents else 201
+                self.documents[name] = body
+                return status, b"stored"
+            if self.documents.pop(name, None) is None:
+                return 404, b"not found"
+            return 204, b""
+
+    def stored(self, name):
+        with self.lock:
+            return self.documents.get(name)
 
     def gate(self, key):
         with self.lock:

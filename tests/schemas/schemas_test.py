@@ -62,7 +62,9 @@ def written(work):
                         {"name": "forbidden", "label": "3:7", "ignore_mac_label": True,
                          "paths": {"basic": "/forbidden", "gssapi": "/status/401"}},
                         # Nothing listens there: a failed transfer, code 0 and an empty uuid.
-                        {"name": "closed", "label": "1:0", "url": "http://127.0.0.1:1/"}],
+                        {"name": "closed", "label": "1:0", "url": "http://127.0.0.1:1/"},
+                        # PUT and DELETE of a probe per user, label and auth type.
+                        {"name": "store", "label": "1:1", "path": "/store/", "write": True}],
             "report": {"check_body": True, "body_template": "{obj_mac_lev}:{obj_mac_cat:x}",
                        "allowed_codes": [200], "denied_codes": [401, 403]},
         }
@@ -146,10 +148,19 @@ BAD = [
     ("tasks", "a number as uuid", [changed(TASK, ["requests", 0, "uuid"], 7)]),
     ("tasks", "no requests", [changed(TASK, ["requests"], ...)]),
     ("tasks", "an env value that is a number", [dict(TASK, env={"A": 1})]),
+    ("tasks", "an unknown method", [changed(TASK, ["requests", 0, "method"], "PATCH")]),
+    ("tasks", "a method in lower case", [changed(TASK, ["requests", 0, "method"], "put")]),
+    ("tasks", "a body with GET", [changed(TASK, ["requests", 0, "body"], "text")]),
+    ("tasks", "a body with DELETE", [changed(changed(TASK, ["requests", 0, "method"], "DELETE"),
+                                             ["requests", 0, "body"], "text")]),
+    ("tasks", "a body that is a number", [changed(changed(TASK, ["requests", 0, "method"], "PUT"),
+                                                  ["requests", 0, "body"], 5)]),
     ("metadata", "no expect_ignore_mac_label", [changed(META, ["expect_ignore_mac_label"], ...)]),
     ("metadata", "expect_ignore_mac_label a string", [changed(META, ["expect_ignore_mac_label"], "no")]),
     ("metadata", "a label that is a number", [changed(META, ["subject_label"], 5)]),
     ("metadata", "no uuid", [changed(META, ["uuid"], ...)]),
+    ("metadata", "an unknown access", [changed(META, ["access"], "exec")]),
+    ("metadata", "access true", [changed(META, ["access"], True)]),
     ("metadata", "a string at the top", "metadata"),
     ("responses", "a code as a string", [changed(ANSWER, ["code"], "200")]),
     ("responses", "a code that is true", [changed(ANSWER, ["code"], True)]),
@@ -183,6 +194,7 @@ BAD = [
     ("suite", "a password that is a number", changed(SUITE, ["users", 0, "password"], 5)),
     ("suite", "a user name with a /", changed(SUITE, ["users", 0, "name"], "a/b")),
     ("suite", "an unknown user key", changed(SUITE, ["users", 0, "group"], "x")),
+    ("suite", "write a string", changed(SUITE, ["objects", 0, "write"], "yes")),
     ("suite", "a bad body template", dict(SUITE, report={"check_body": True, "body_template": "{x}"})),
 ]
 
