@@ -13,6 +13,16 @@ if(TAV_SANITIZE)
   target_link_options(tav_settings INTERFACE -fsanitize=address,undefined)
 endif()
 
+# Test code is linked with the sanitizers' runtimes but not instrumented, and is compiled
+# without optimisation: the programs and libraries it drives are what the sanitizers watch,
+# and GoogleTest's and the JSON library's templates, instrumented or optimised, take most of
+# the build's time.
+add_library(tav_test_settings INTERFACE)
+target_compile_options(tav_test_settings INTERFACE -O0)
+if(TAV_SANITIZE)
+  target_link_options(tav_test_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
 # Installed programs are separate links with their installed RUNPATH (cmake/Install.cmake),
 # never build-tree binaries rewritten in place: that needs the build RPATH padded with ':', and
 # an empty RUNPATH entry makes the loader search the current folder.
