@@ -21,6 +21,8 @@ add_library(tav_test_settings INTERFACE)
 target_compile_options(tav_test_settings INTERFACE -O0)
 if(TAV_SANITIZE)
   target_link_options(tav_test_settings INTERFACE -fsanitize=address,undefined)
+  # What the compiler would say of an instrumented unit, for tests that must know.
+  target_compile_definitions(tav_test_settings INTERFACE TAV_SANITIZED=1)
 endif()
 
 # Installed programs are separate links with their installed RUNPATH (cmake/Install.cmake),

@@ -206,7 +206,7 @@ TEST_F(LocalFaultTest, AForkThatFailsNamesItsTaskAndReasonAndTheRunGoesOn) {
 // status 1 and the reason in their log instead of an abort.
 TEST_F(LocalFaultTest, AnInputLargerThanMemoryEndsTheRunWithAReason) {
   SKIP_UNLESS_ROOT();
-#ifdef __SANITIZE_ADDRESS__
+#ifdef TAV_SANITIZED
   GTEST_SKIP() << "AddressSanitizer ends a program at an impossible allocation instead of throwing";
 #endif
   if (tav_test::readFile("/proc/sys/vm/overcommit_memory") == "1\n") {
