@@ -44,6 +44,7 @@ class OutcomeReader : public nlohmann::json_sax<json> {
     if (depth_ == 2 && topKey_ == "failed_uuids") {
       run.requests.insert_or_assign(std::move(value), EarlierOutcome{false, true});
       ++index_;
+      progressAdd();
       return true;
     }
     return scalar("string");
