@@ -35,7 +35,7 @@ timed() {
   shift
   /usr/bin/time -f "%e %U %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/err" || status=$?
   ((status <= 1)) || { echo "$name: status $status: $(cat "$WORK/err")" >&2; exit 1; }
-  echo "$name $(cat "$WORK/time")" >>"$WORK/results"
+  echo "$name $(tail -n 1 "$WORK/time")" >>"$WORK/results"
 }
 
 echo "load averages at start: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -66,7 +66,7 @@ timed() {  # timed NAME CMD...: appends "NAME elapsed-s user-s peak-KiB" to the 
   shift
   /usr/bin/time -f "%e %U %M" -o "$work/time" "$@" >"$work/$name.out" 2>&1 ||
     { echo "$name failed: $(cat "$work/$name.out")" >&2; exit 1; }
-  echo "$name $(cat "$work/time")" >>"$work/results"
+  echo "$name $(tail -n 1 "$work/time")" >>"$work/results"
 }
 
 suite=(-t "$work/suite/tasks.json" -m "$work/suite/metadata.json" -c "$work/suite/config.json")

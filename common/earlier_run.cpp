@@ -6,6 +6,7 @@
 
 #include "common/input_file.h"
 #include "common/json_document.h"
+#include "common/json_scan.h"
 #include "common/progress_line.h"
 
 namespace tav {
@@ -151,6 +152,73 @@ class OutcomeReader : public nlohmann::json_sax<json> {
   bool answered_ = true;
 };
 
+// The elements of an array, each read by `element`; false when the scanner gave up.
+template <typename Element>
+bool scanArray(JsonScan& scan, Element&& element) {
+  if (!scan.take('[')) return false;
+  if (scan.takeIf(']')) return true;
+  do {
+    if (!element()) return false;
+  } while (scan.takeIf(','));
+  return scan.take(']');
+}
+
+// The members of an object, each read by `member` after its key and colon.
+template <typename Member>
+bool scanObject(JsonScan& scan, Member&& member) {
+  if (!scan.take('{')) return false;
+  if (scan.takeIf('}')) return true;
+  do {
+    const std::optional<std::string_view> key = scan.plainString();
+    if (!key || !scan.take(':') || !member(*key)) return false;
+  } while (scan.takeIf(','));
+  return scan.take('}');
+}
+
+bool scanVerdict(JsonScan& scan, EarlierRun& run) {
+  std::optional<std::string_view> uuid;
+  std::optional<bool> passed;
+  bool answered = true;
+  const bool scanned = scanObject(scan, [&](std::string_view key) {
+    if (key == "uuid") return (uuid = scan.plainString()).has_value();
+    if (key == "passed") return (passed = scan.boolean()).has_value();
+    if (key == "code" && (scan.peek() == '-' || (scan.peek() >= '0' && scan.peek() <= '9'))) {
+      const std::optional<bool> nonZero = scan.number();
+      answered = nonZero.value_or(true);
+      return nonZero.has_value();
+    }
+    return scan.skipValue();
+  });
+  if (!scanned || !uuid || !passed) return false;
+  run.requests.insert_or_assign(std::string(*uuid), EarlierOutcome{*passed, answered});
+  progressAdd();
+  return true;
+}
+
+// The common case at memory speed; false when the scanner gave up on the file (something
+// unusual or wrong), which the library's reader then takes whole.
+bool scanOutcomes(std::string_view text, EarlierRun& run, bool& sawVerdicts, bool& sawFailed) {
+  JsonScan scan(text);
+  const bool scanned = scanObject(scan, [&](std::string_view key) {
+    if (key == "verdicts") {
+      sawVerdicts = true;
+      return scanArray(scan, [&] { return scanVerdict(scan, run); });
+    }
+    if (key == "failed_uuids") {
+      sawFailed = true;
+      return scanArray(scan, [&] {
+        const std::optional<std::string_view> uuid = scan.plainString();
+        if (!uuid) return false;
+        run.requests.insert_or_assign(std::string(*uuid), EarlierOutcome{false, true});
+        progressAdd();
+        return true;
+      });
+    }
+    return scan.skipValue();
+  });
+  return scanned && scan.atEnd() && (sawVerdicts || sawFailed);
+}
+
 }  // namespace
 
 EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
@@ -160,6 +228,16 @@ EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
     return read;
   }
   const std::string text = readWholeFile(path);
+  {
+    EarlierRun run;
+    bool sawVerdicts = false;
+    bool sawFailed = false;
+    if (scanOutcomes(text, run, sawVerdicts, sawFailed)) {
+      run.everyRequest = sawVerdicts;
+      read.run = std::move(run);
+      return read;
+    }
+  }
   OutcomeReader reader;
   const bool parsed = json::sax_parse(text, &reader, json::input_format_t::json, true, false);
   if (!parsed && (reader.syntaxError() || !reader.problem.empty())) {
