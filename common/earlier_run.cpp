@@ -152,29 +152,6 @@ class OutcomeReader : public nlohmann::json_sax<json> {
   bool answered_ = true;
 };
 
-// The elements of an array, each read by `element`; false when the scanner gave up.
-template <typename Element>
-bool scanArray(JsonScan& scan, Element&& element) {
-  if (!scan.take('[')) return false;
-  if (scan.takeIf(']')) return true;
-  do {
-    if (!element()) return false;
-  } while (scan.takeIf(','));
-  return scan.take(']');
-}
-
-// The members of an object, each read by `member` after its key and colon.
-template <typename Member>
-bool scanObject(JsonScan& scan, Member&& member) {
-  if (!scan.take('{')) return false;
-  if (scan.takeIf('}')) return true;
-  do {
-    const std::optional<std::string_view> key = scan.plainString();
-    if (!key || !scan.take(':') || !member(*key)) return false;
-  } while (scan.takeIf(','));
-  return scan.take('}');
-}
-
 bool scanVerdict(JsonScan& scan, EarlierRun& run) {
   std::optional<std::string_view> uuid;
   std::optional<bool> passed;

@@ -41,6 +41,9 @@ class JsonScan {
   // True when only white space is left.
   bool atEnd();
 
+  // The position right after the last byte taken.
+  std::size_t offset() const { return at_; }
+
   bool giveUp() {
     ok_ = false;
     return false;
@@ -55,5 +58,28 @@ class JsonScan {
   std::size_t at_ = 0;
   bool ok_ = true;
 };
+
+// The elements of an array, each read by `element`; false when the scanner gave up.
+template <typename Element>
+bool scanArray(JsonScan& scan, Element&& element) {
+  if (!scan.take('[')) return false;
+  if (scan.takeIf(']')) return true;
+  do {
+    if (!element()) return false;
+  } while (scan.takeIf(','));
+  return scan.take(']');
+}
+
+// The members of an object, each read by `member` after its key and colon.
+template <typename Member>
+bool scanObject(JsonScan& scan, Member&& member) {
+  if (!scan.take('{')) return false;
+  if (scan.takeIf('}')) return true;
+  do {
+    const std::optional<std::string_view> key = scan.plainString();
+    if (!key || !scan.take(':') || !member(*key)) return false;
+  } while (scan.takeIf(','));
+  return scan.take('}');
+}
 
 }  // namespace tav

@@ -10,6 +10,7 @@
 #include "common/earlier_run.h"
 #include "common/input_file.h"
 #include "common/json_document.h"
+#include "common/json_scan.h"
 #include "common/output_set.h"
 #include "common/progress_line.h"
 #include "common/words.h"
@@ -57,6 +58,122 @@ std::vector<std::string> sortedOutside(const UuidSet& all, const UuidSet& some) 
   return outside;
 }
 
+// What is kept of a file: its entries of the rerun, and how many the file had.
+struct Kept {
+  json document = json::array();
+  std::size_t total = 0;
+  std::size_t requests = 0;  // of a tasks file: the requests kept
+};
+
+// Whether the file whose first entry this is looks like another file of a suite than `kind`.
+bool looksLikeAnother(std::string_view firstEntry, tav::SuiteFile kind) {
+  const json first = tav::parseJsonText("[" + std::string(firstEntry) + "]");
+  return !tav::lookalikeReason(first, kind).empty();
+}
+
+bool holds(const UuidSet& uuids, std::string_view uuid) {
+  return uuids.contains(std::string(uuid));
+}
+
+// The uuid of one request or metadata entry, the rest of it checked and passed over.
+std::optional<std::string_view> scanUuid(tav::JsonScan& scan) {
+  std::optional<std::string_view> uuid;
+  const bool scanned = tav::scanObject(scan, [&](std::string_view key) {
+    if (key != "uuid") return scan.skipValue();
+    // A key twice: which one counts is the library's to say.
+    if (uuid) return scan.giveUp();
+    return (uuid = scan.plainString()).has_value();
+  });
+  if (!scanned || !uuid) {
+    scan.giveUp();
+    return std::nullopt;
+  }
+  return uuid;
+}
+
+// The scanner's way through a tasks file: each task's text as written, its requests array cut
+// down to the failed ones. Nothing when the scanner gave up, or when what is kept is something
+// tav-req would refuse: the library's way then reads the whole file and says where.
+std::optional<Kept> scanFailedTasks(const std::string& text, const UuidSet& failed,
+                                    UuidSet& rerun) {
+  tav::JsonScan scan(text);
+  Kept kept;
+  std::string keptText = "[";
+  const bool scanned = tav::scanArray(scan, [&] {
+    ++kept.total;
+    const std::size_t taskStart = scan.position();
+    std::size_t listStart = 0;
+    std::size_t listEnd = 0;
+    std::string requests;
+    std::size_t keptHere = 0;
+    const bool taskScanned = tav::scanObject(scan, [&](std::string_view key) {
+      if (key != "requests") return scan.skipValue();
+      if (listEnd != 0) return scan.giveUp();
+      listStart = scan.position();
+      const bool listScanned = tav::scanArray(scan, [&] {
+        const std::size_t start = scan.position();
+        const std::optional<std::string_view> uuid = scanUuid(scan);
+        if (!uuid) return false;
+        if (holds(failed, *uuid)) {
+          requests += keptHere++ == 0 ? "" : ", ";
+          requests.append(text, start, scan.offset() - start);
+          rerun.emplace(*uuid);
+        }
+        return true;
+      });
+      listEnd = scan.offset();
+      return listScanned;
+    });
+    if (!taskScanned || listEnd == 0) return scan.giveUp();
+    if (kept.total == 1 &&
+        looksLikeAnother(std::string_view(text).substr(taskStart, scan.offset() - taskStart),
+                         tav::SuiteFile::tasks)) {
+      return scan.giveUp();
+    }
+    if (keptHere > 0) {
+      keptText += kept.requests == 0 ? "" : ",\n";
+      keptText.append(text, taskStart, listStart - taskStart);
+      keptText += "[" + requests + "]";
+      keptText.append(text, listEnd, scan.offset() - listEnd);
+      kept.requests += keptHere;
+    }
+    return true;
+  });
+  if (!scanned || !scan.atEnd()) return std::nullopt;
+  kept.document = tav::parseJsonText(keptText + "]");
+  if (tav_req::tasksFault(kept.document)) return std::nullopt;
+  return kept;
+}
+
+// The scanner's way through a metadata file: the entries of the rerun's uuids, as written.
+std::optional<Kept> scanRerunEntries(const std::string& text, const UuidSet& rerun,
+                                     UuidSet& described) {
+  tav::JsonScan scan(text);
+  Kept kept;
+  std::string keptText = "[";
+  const bool scanned = tav::scanArray(scan, [&] {
+    ++kept.total;
+    const std::size_t start = scan.position();
+    const std::optional<std::string_view> uuid = scanUuid(scan);
+    if (!uuid) return false;
+    if (kept.total == 1 &&
+        looksLikeAnother(std::string_view(text).substr(start, scan.offset() - start),
+                         tav::SuiteFile::metadata)) {
+      return scan.giveUp();
+    }
+    if (holds(rerun, *uuid)) {
+      keptText += keptText.size() == 1 ? "" : ",\n";
+      keptText.append(text, start, scan.offset() - start);
+      described.emplace(*uuid);
+    }
+    return true;
+  });
+  if (!scanned || !scan.atEnd()) return std::nullopt;
+  kept.document = tav::parseJsonText(keptText + "]");
+  if (tav_rep::metadataFault(kept.document)) return std::nullopt;
+  return kept;
+}
+
 // Each task with at least one failed request, holding only those, in their order; the rest of
 // the task (user, label, environment) as written. `rerun` gets the uuids kept.
 json failedTasks(json& tasks, const UuidSet& failed, UuidSet& rerun, std::size_t& requests) {
@@ -101,12 +218,6 @@ int runRerun(const RerunOptions& options) {
     if (!outcome.passed && !uuid.empty()) failed.insert(uuid);
   }
 
-  std::optional<json> tasks =
-      usableDocument(options.tasks, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault);
-  if (!tasks) return 2;
-  std::optional<json> metadata =
-      usableDocument(options.metadata, "tav-rep", tav::SuiteFile::metadata, tav_rep::metadataFault);
-  if (!metadata) return 2;
   std::string configText;
   if (!options.config.empty()) {
     if (!usableDocument(options.config, "tav-rep", tav::SuiteFile::config, tav_rep::configFault)) {
@@ -120,11 +231,19 @@ int runRerun(const RerunOptions& options) {
     return 0;
   }
 
-  tav::progressPhase("choosing the failed requests");
+  tav::progressPhase("reading " + options.tasks);
   UuidSet rerun;
-  std::size_t requests = 0;
-  const std::size_t taskCount = tasks->size();
-  json keptTasks = failedTasks(*tasks, failed, rerun, requests);
+  std::optional<Kept> tasks = scanFailedTasks(tav::readWholeFile(options.tasks), failed, rerun);
+  if (!tasks) {
+    std::optional<json> whole =
+        usableDocument(options.tasks, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault);
+    if (!whole) return 2;
+    tasks.emplace();
+    tasks->total = whole->size();
+    rerun.clear();
+    tasks->document = failedTasks(*whole, failed, rerun, tasks->requests);
+  }
+  const json& keptTasks = tasks->document;
   if (rerun.empty()) {
     reportFileError(options.report,
                     fmt::format("none of its {} is a request of {}: it is the report of "
@@ -141,17 +260,24 @@ int runRerun(const RerunOptions& options) {
                                                               "failed requests"),
                                                  options.report, missing.text()));
   }
-  json keptMetadata = json::array();
+  tav::progressPhase("reading " + options.metadata);
   UuidSet described;
-  for (json& entry : *metadata) {
-    const auto uuid = entry.find("uuid");
-    if (uuid == entry.end() || !uuid->is_string() ||
-        !rerun.contains(uuid->get_ref<const std::string&>())) {
-      continue;
+  std::optional<Kept> metadata =
+      scanRerunEntries(tav::readWholeFile(options.metadata), rerun, described);
+  if (!metadata) {
+    std::optional<json> whole = usableDocument(options.metadata, "tav-rep",
+                                               tav::SuiteFile::metadata, tav_rep::metadataFault);
+    if (!whole) return 2;
+    metadata.emplace();
+    described.clear();
+    for (json& entry : *whole) {
+      const std::string& uuid = entry.at("uuid").get_ref<const std::string&>();
+      if (!rerun.contains(uuid)) continue;
+      described.insert(uuid);
+      metadata->document.push_back(std::move(entry));
     }
-    described.insert(uuid->get<std::string>());
-    keptMetadata.push_back(std::move(entry));
   }
+  const json& keptMetadata = metadata->document;
   if (described.size() < rerun.size()) {
     FirstFew bare;
     for (const std::string& uuid : sortedOutside(rerun, described)) bare.add([&] { return uuid; });
@@ -174,8 +300,8 @@ int runRerun(const RerunOptions& options) {
   if (!files.commit()) return 1;
   tav::clearProgress();
   std::cout << fmt::format("rerun suite in {}: {} in {} (of {} in {})\n", dir.string(),
-                           tav::counted(requests, "request", "requests"),
-                           tav::counted(keptTasks.size(), "task", "tasks"), taskCount,
+                           tav::counted(tasks->requests, "request", "requests"),
+                           tav::counted(keptTasks.size(), "task", "tasks"), tasks->total,
                            options.tasks);
   return 0;
 }

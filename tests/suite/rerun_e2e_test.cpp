@@ -103,6 +103,17 @@ TEST(SuiteRerun, KeepsOnlyTheFailedRequestsFromEitherKindOfReport) {
         {"check", "-t", (out / "tasks.json").string(), "-m", (out / "metadata.json").string()});
     EXPECT_EQ(check.out.find("error:"), std::string::npos) << check.out;
   }
+
+  // A file the fast scanner leaves to the JSON library (an escape, a byte above 0x7f) gives
+  // the same suite.
+  std::string text = tav_test::readFile(dir / "tasks.json");
+  text.replace(text.find("\"p1\""), 4, "\"p\\u00e9\"");
+  tav_test::writeFile(dir / "tasks.json", text);
+  wantTasks[0]["user"]["password"] = "p\u00e9";
+  const auto slow = runSuite(rerunArgs(dir.path(), dir / "report.json", dir / "slow"));
+  ASSERT_EQ(slow.status, 0) << slow.err;
+  EXPECT_EQ(readJson(dir / "slow" / "tasks.json"), wantTasks);
+  EXPECT_EQ(readJson(dir / "slow" / "metadata.json"), wantMetadata);
 }
 
 TEST(SuiteRerun, NothingFailedWritesNothingAndAnotherSuiteIsRefused) {
@@ -134,8 +145,9 @@ TEST(SuiteRerun, InputsItCannotUseAreStatusTwo) {
       {"report.json", "[]", "the top level is an array, not an object"},
       {"report.json", R"({"failed_uuids": "t1-b"})",
        "holds neither \"verdicts\" (tav-view --json) nor \"failed_uuids\" (report.json)"},
+      // In the task of a failed request; the rest of a file is not the rerun's to judge.
       {"tasks.json", R"([{"user": {"name": "a", "password": "", "mac_label": "x"},
-                        "requests": []}])",
+                        "requests": [{"uuid": "t1-b", "uri": "http://h/", "auth_type": "basic"}]}])",
        "tav-req would refuse it: tasks[0] (user a): invalid mac_label \"x\": it has no colon"},
       {"metadata.json", R"([{"uuid": "a", "code": 200, "body": ""}])",
        "this looks like a responses file; give the metadata file"},
