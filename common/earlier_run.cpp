@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "common/input_file.h"
@@ -43,7 +45,7 @@ class OutcomeReader : public nlohmann::json_sax<json> {
       return true;
     }
     if (depth_ == 2 && topKey_ == "failed_uuids") {
-      run.requests.insert_or_assign(std::move(value), EarlierOutcome{false, true});
+      run.requests.push_back({std::move(value), EarlierOutcome{false, true}});
       ++index_;
       progressAdd();
       return true;
@@ -76,7 +78,7 @@ class OutcomeReader : public nlohmann::json_sax<json> {
       if (!hasUuid_) return fail(fmt::format("verdicts[{}] has no string \"uuid\"", index_));
       if (!passed_)
         return fail(fmt::format("verdicts[{}] has no true or false \"passed\"", index_));
-      run.requests.insert_or_assign(std::move(uuid_), EarlierOutcome{*passed_, answered_});
+      run.requests.push_back({std::move(uuid_), EarlierOutcome{*passed_, answered_}});
       ++index_;
       progressAdd();
     }
@@ -167,7 +169,7 @@ bool scanVerdict(JsonScan& scan, EarlierRun& run) {
     return scan.skipValue();
   });
   if (!scanned || !uuid || !passed) return false;
-  run.requests.insert_or_assign(std::string(*uuid), EarlierOutcome{*passed, answered});
+  run.requests.push_back({std::string(*uuid), EarlierOutcome{*passed, answered}});
   progressAdd();
   return true;
 }
@@ -186,7 +188,7 @@ bool scanOutcomes(std::string_view text, EarlierRun& run, bool& sawVerdicts, boo
       return scanArray(scan, [&] {
         const std::optional<std::string_view> uuid = scan.plainString();
         if (!uuid) return false;
-        run.requests.insert_or_assign(std::string(*uuid), EarlierOutcome{false, true});
+        run.requests.push_back({std::string(*uuid), EarlierOutcome{false, true}});
         progressAdd();
         return true;
       });
@@ -194,6 +196,24 @@ bool scanOutcomes(std::string_view text, EarlierRun& run, bool& sawVerdicts, boo
     return scan.skipValue();
   });
   return scanned && scan.atEnd() && (sawVerdicts || sawFailed);
+}
+
+// In uuid order, one per uuid, the last the file gives: a file tav-view wrote is in order
+// already and costs one pass.
+void putInOrder(std::vector<EarlierRequest>& requests) {
+  const auto byUuid = [](const EarlierRequest& a, const EarlierRequest& b) {
+    return a.uuid < b.uuid;
+  };
+  if (!std::is_sorted(requests.begin(), requests.end(), byUuid)) {
+    std::stable_sort(requests.begin(), requests.end(), byUuid);
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    if (i + 1 < requests.size() && requests[i + 1].uuid == requests[i].uuid) continue;
+    if (kept != i) requests[kept] = std::move(requests[i]);
+    ++kept;
+  }
+  requests.resize(kept);
 }
 
 }  // namespace
@@ -211,6 +231,7 @@ EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
     bool sawFailed = false;
     if (scanOutcomes(text, run, sawVerdicts, sawFailed)) {
       run.everyRequest = sawVerdicts;
+      putInOrder(run.requests);
       read.run = std::move(run);
       return read;
     }
@@ -239,6 +260,7 @@ EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
   }
   read.run = std::move(reader.run);
   read.run->everyRequest = reader.sawVerdicts;
+  putInOrder(read.run->requests);
   return read;
 }
 

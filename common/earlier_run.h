@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 namespace tav {
 
@@ -16,11 +16,17 @@ struct EarlierOutcome {
   bool answered = true;  // a code other than 0; unknown (taken as true) in a report.json
 };
 
+struct EarlierRequest {
+  std::string uuid;
+  EarlierOutcome outcome;
+};
+
 struct EarlierRun {
   // The verdicts of tav-view name every request; report.json names only the failed ones, so
   // a request it does not name passed or was not part of that run, which it cannot tell.
   bool everyRequest = false;
-  std::unordered_map<std::string, EarlierOutcome> requests;
+  // Sorted by uuid, as tav-view writes its verdicts, one per uuid: the last the file gives.
+  std::vector<EarlierRequest> requests;
 };
 
 struct EarlierRunRead {

@@ -16,14 +16,15 @@ bool unanswered(const ViewEntry& view) {
   return view.entry->code == 0 && !view.verdict.code_allowed && !view.verdict.code_denied;
 }
 
-void mark(ViewEntry& view, const tav::EarlierRun& earlier, BaselineCounts& counts) {
-  const auto found = earlier.requests.find(*view.uuid);
+// `then` is the earlier run's outcome of the request, null when that run does not name it.
+void mark(ViewEntry& view, const tav::EarlierOutcome* then, bool everyRequest,
+          BaselineCounts& counts) {
   const bool passedNow = view.verdict.passed;
-  if (found == earlier.requests.end() && earlier.everyRequest) {
+  if (!then && everyRequest) {
     view.change = passedNow ? Change::added : Change::newFailure;
   } else {
     // A report.json names only failures: a request it does not name passed in that run.
-    const bool passedThen = found == earlier.requests.end() || found->second.passed;
+    const bool passedThen = !then || then->passed;
     if (passedNow) {
       view.change = passedThen ? Change::passed : Change::fixed;
     } else if (passedThen) {
@@ -32,7 +33,7 @@ void mark(ViewEntry& view, const tav::EarlierRun& earlier, BaselineCounts& count
       view.change = Change::stillFailing;
       // A report.json does not say whether the failure had an answer: a failure without one
       // now counts as having lost it, so that --fail-on new does not hide it.
-      view.lostAnswer = unanswered(view) && !view.uuid->empty() && found->second.answered;
+      view.lostAnswer = unanswered(view) && !view.uuid->empty() && then->answered;
     }
   }
   switch (view.change) {
@@ -70,19 +71,27 @@ std::optional<Baseline> compareWithBaseline(const std::string& file, const Input
   baseline.file = file;
   baseline.everyRequest = earlier.everyRequest;
 
-  // The empty id of failed transfers is in every run that had one; it says nothing about which
-  // suite a file belongs to.
+  // Both in uuid order: one walk pairs them, and what the earlier run alone has is gone.
+  std::vector<const tav::EarlierOutcome*> then(entries.size(), nullptr);
+  auto earlierRequest = earlier.requests.begin();
   std::size_t inCommon = 0;
-  std::size_t named = 0;
-  for (const auto& [uuid, outcome] : earlier.requests) {
-    if (uuid.empty()) continue;
-    ++named;
-    if (inputs.table.contains(uuid)) {
-      ++inCommon;
-    } else {
-      baseline.gone.push_back(uuid);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string& uuid = *entries[i].uuid;
+    for (; earlierRequest != earlier.requests.end() && earlierRequest->uuid < uuid;
+         ++earlierRequest) {
+      if (!earlierRequest->uuid.empty()) baseline.gone.push_back(earlierRequest->uuid);
     }
+    if (earlierRequest == earlier.requests.end() || earlierRequest->uuid != uuid) continue;
+    then[i] = &earlierRequest->outcome;
+    ++earlierRequest;
+    // The empty id of failed transfers is in every run that had one; it says nothing about
+    // which suite a file belongs to.
+    inCommon += uuid.empty() ? 0 : 1;
   }
+  for (; earlierRequest != earlier.requests.end(); ++earlierRequest) {
+    if (!earlierRequest->uuid.empty()) baseline.gone.push_back(earlierRequest->uuid);
+  }
+  const std::size_t named = inCommon + baseline.gone.size();
   // A report.json of a run where nothing failed names no request: nothing to tell it by.
   if (inCommon == 0 && (earlier.everyRequest || named > 0)) {
     reportInputError(file, fmt::format("has no request id in common with this run ({} here, "
@@ -90,9 +99,10 @@ std::optional<Baseline> compareWithBaseline(const std::string& file, const Input
                                        inputs.table.size(), named));
     return std::nullopt;
   }
-  std::sort(baseline.gone.begin(), baseline.gone.end());
   baseline.counts.gone = baseline.gone.size();
-  for (ViewEntry& view : entries) mark(view, earlier, baseline.counts);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    mark(entries[i], then[i], earlier.everyRequest, baseline.counts);
+  }
   return baseline;
 }
 

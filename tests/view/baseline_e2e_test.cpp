@@ -292,6 +292,29 @@ TEST(ViewBaseline, AReportJsonAsTheBaseline) {
       << clean.out;
 }
 
+// A file edited by hand or by another tool: out of order, a uuid twice (the later counts, as
+// everywhere in tav), and through the JSON library's way (an escape) as well as the fast one.
+TEST(ViewBaseline, AnEarlierFileOutOfOrderOrWithAUuidTwice) {
+  tav_test::TempDir dir;
+  writeRun(dir / "second", kSecond);
+  for (const std::string& escape : {std::string("c-still"), std::string("c\\u002dstill")}) {
+    SCOPED_TRACE(escape);
+    tav_test::writeFile(dir / "earlier.json", R"({"verdicts": [
+        {"uuid": "j-still-noanswer", "passed": false, "code": 0},
+        {"uuid": "e-passed", "passed": true}, {"uuid": "b-fixed", "passed": false},
+        {"uuid": "a-newfail", "passed": false}, {"uuid": ")" +
+                                                  escape + R"(", "passed": false},
+        {"uuid": "zz-gone", "passed": true}, {"uuid": "a-newfail", "passed": true}]})");
+    const auto result = tav_test::runProgram(
+        viewArgs(dir / "second", {"-q", "--baseline", (dir / "earlier.json").string()}));
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(
+        linesStartingWith(result.out, "against"),
+        std::vector<std::string>{"against baseline " + (dir / "earlier.json").string() +
+                                 ": new failures 3, fixed 1, still failing 2, new 1, gone 1"});
+  }
+}
+
 TEST(ViewBaseline, ABaselineItCannotUseIsStatusTwoAndNoOutput) {
   struct Case {
     std::string content;
