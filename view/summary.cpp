@@ -202,8 +202,8 @@ void printMatrix(std::FILE* out, const Summary& summary,
         continue;
       }
       const Cell& cell = found->second;
-      fmt::print(out, "{}{:>{}}{}", paint(colour, cell.passed == cell.total), cellText(cell),
-                 width, reset(colour));
+      fmt::print(out, "{}{:>{}}{}", paint(colour, cell.passed == cell.total), cellText(cell), width,
+                 reset(colour));
     }
     fmt::print(out, "\n");
   }
@@ -291,7 +291,8 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
   const char* worseMark =
       summary.baseline ? "; * marks a cell with a new failure or a lost answer" : "";
   if (summary.write_matrix.empty()) {
-    fmt::print(out, "\nmatrix: passed/total, a row per subject label, a column per object label{}\n",
+    fmt::print(out,
+               "\nmatrix: passed/total, a row per subject label, a column per object label{}\n",
                worseMark);
     printMatrix(out, summary, summary.matrix, colour);
   } else {
