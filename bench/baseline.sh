@@ -29,11 +29,11 @@ in=("-m" "$WORK/in/metadata.json" "-r" "$WORK/in/responses.json" "-c" "$WORK/in/
 "$VIEW" "${in[@]}" -q --json "$WORK/earlier.json" >/dev/null || (($? == 1))
 echo "baseline file: $(($(stat -c %s "$WORK/earlier.json") / 1048576)) MiB"
 
-# timed NAME CMD...: appends "NAME elapsed-s user-s peak-KiB" to the results.
+# timed NAME CMD...: appends "NAME elapsed-s user-s peak-KiB system-s" to the results.
 timed() {
   local name=$1 status=0
   shift
-  /usr/bin/time -f "%e %U %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/err" || status=$?
+  /usr/bin/time -f "%e %U %M %S" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/err" || status=$?
   ((status <= 1)) || { echo "$name: status $status: $(cat "$WORK/err")" >&2; exit 1; }
   echo "$name $(tail -n 1 "$WORK/time")" >>"$WORK/results"
 }
@@ -49,16 +49,18 @@ echo "load averages at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 python3 - "$WORK/results" "$ENTRIES" "$REPEAT" <<'PYEOF'
 import statistics, sys
 rows = [line.split() for line in open(sys.argv[1])]
-def fig(name, col):
-    values = [float(r[col]) for r in rows if r[0] == name]
+def fig(name, value):
+    values = [value(r) for r in rows if r[0] == name]
     return statistics.median(values), min(values), max(values)
+elapsed = lambda r: float(r[1])
+cpu = lambda r: float(r[2]) + float(r[4])
 print(f"entries {sys.argv[2]}, median of {sys.argv[3]} (min-max)")
 for name in ("plain", "baseline"):
-    e, u, m = fig(name, 1), fig(name, 2), fig(name, 3)
-    print(f"{name:9} elapsed {e[0]:.2f} s ({e[1]:.2f}-{e[2]:.2f}), user {u[0]:.2f} s "
-          f"({u[1]:.2f}-{u[2]:.2f}), peak RSS {m[0] / 1024:.0f} MiB")
-for col, what in ((1, "elapsed"), (2, "user")):
-    added = fig("baseline", col)[0] / fig("plain", col)[0] - 1
+    e, c, m = fig(name, elapsed), fig(name, cpu), fig(name, lambda r: float(r[3]))
+    print(f"{name:9} elapsed {e[0]:.2f} s ({e[1]:.2f}-{e[2]:.2f}), CPU (user + system) {c[0]:.2f} s "
+          f"({c[1]:.2f}-{c[2]:.2f}), peak RSS {m[0] / 1024:.0f} MiB")
+for value, what in ((elapsed, "elapsed"), (cpu, "CPU")):
+    added = fig("baseline", value)[0] / fig("plain", value)[0] - 1
     print(f"--baseline adds {added * 100:.1f} % {what} time (target <= 20 %: "
           f"{'met' if added <= 0.20 else 'MISSED'})")
 PYEOF
