@@ -195,6 +195,45 @@ json failedTasks(json& tasks, const UuidSet& failed, UuidSet& rerun, std::size_t
   return kept;
 }
 
+// The tasks of the failed requests, by the scanner or, when it gives up, by the library; nothing
+// after saying why tav-req would refuse the file.
+std::optional<Kept> keptTasksOf(const std::string& path, const UuidSet& failed, UuidSet& rerun) {
+  tav::progressPhase("reading " + path);
+  if (std::optional<Kept> kept = scanFailedTasks(tav::readWholeFile(path), failed, rerun)) {
+    return kept;
+  }
+  std::optional<json> whole =
+      usableDocument(path, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault);
+  if (!whole) return std::nullopt;
+  Kept kept;
+  kept.total = whole->size();
+  rerun.clear();
+  kept.document = failedTasks(*whole, failed, rerun, kept.requests);
+  return kept;
+}
+
+// The metadata entries of the rerun's requests, the same two ways.
+std::optional<Kept> keptEntriesOf(const std::string& path, const UuidSet& rerun,
+                                  UuidSet& described) {
+  tav::progressPhase("reading " + path);
+  if (std::optional<Kept> kept = scanRerunEntries(tav::readWholeFile(path), rerun, described)) {
+    return kept;
+  }
+  std::optional<json> whole =
+      usableDocument(path, "tav-rep", tav::SuiteFile::metadata, tav_rep::metadataFault);
+  if (!whole) return std::nullopt;
+  Kept kept;
+  kept.total = whole->size();
+  described.clear();
+  for (json& entry : *whole) {
+    const std::string& uuid = entry.at("uuid").get_ref<const std::string&>();
+    if (!rerun.contains(uuid)) continue;
+    described.insert(uuid);
+    kept.document.push_back(std::move(entry));
+  }
+  return kept;
+}
+
 }  // namespace
 
 int runRerun(const RerunOptions& options) {
@@ -231,18 +270,9 @@ int runRerun(const RerunOptions& options) {
     return 0;
   }
 
-  tav::progressPhase("reading " + options.tasks);
   UuidSet rerun;
-  std::optional<Kept> tasks = scanFailedTasks(tav::readWholeFile(options.tasks), failed, rerun);
-  if (!tasks) {
-    std::optional<json> whole =
-        usableDocument(options.tasks, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault);
-    if (!whole) return 2;
-    tasks.emplace();
-    tasks->total = whole->size();
-    rerun.clear();
-    tasks->document = failedTasks(*whole, failed, rerun, tasks->requests);
-  }
+  const std::optional<Kept> tasks = keptTasksOf(options.tasks, failed, rerun);
+  if (!tasks) return 2;
   const json& keptTasks = tasks->document;
   if (rerun.empty()) {
     reportFileError(options.report,
@@ -260,23 +290,9 @@ int runRerun(const RerunOptions& options) {
                                                               "failed requests"),
                                                  options.report, missing.text()));
   }
-  tav::progressPhase("reading " + options.metadata);
   UuidSet described;
-  std::optional<Kept> metadata =
-      scanRerunEntries(tav::readWholeFile(options.metadata), rerun, described);
-  if (!metadata) {
-    std::optional<json> whole = usableDocument(options.metadata, "tav-rep",
-                                               tav::SuiteFile::metadata, tav_rep::metadataFault);
-    if (!whole) return 2;
-    metadata.emplace();
-    described.clear();
-    for (json& entry : *whole) {
-      const std::string& uuid = entry.at("uuid").get_ref<const std::string&>();
-      if (!rerun.contains(uuid)) continue;
-      described.insert(uuid);
-      metadata->document.push_back(std::move(entry));
-    }
-  }
+  const std::optional<Kept> metadata = keptEntriesOf(options.metadata, rerun, described);
+  if (!metadata) return 2;
   const json& keptMetadata = metadata->document;
   if (described.size() < rerun.size()) {
     FirstFew bare;
