@@ -21,7 +21,7 @@ std::vector<std::string> withName(const char* subcommand, const std::vector<std:
 
 std::string topLevelUsage() {
   return fmt::format(
-      "tav-suite {}: writes, checks, splits and merges the files of a tav suite.\n"
+      "tav-suite {}: writes, checks, splits, merges and reruns the files of a tav suite.\n"
       "\n"
       "USAGE: tav-suite SUBCOMMAND [OPTIONS]   (tav-suite SUBCOMMAND --help for its options)\n"
       "\n"
