@@ -1,10 +1,6 @@
 #include "common/earlier_run.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -202,38 +198,6 @@ bool scanOutcomes(std::string_view text, EarlierRun& run, bool& sawVerdicts, boo
   return scanned && scan.atEnd() && (sawVerdicts || sawFailed);
 }
 
-// A file's bytes mapped read-only, so that a file of hundreds of megabytes is neither copied
-// nor held twice. Empty when it cannot be mapped (an empty file among them).
-class MappedFile {
- public:
-  explicit MappedFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-      const auto size = static_cast<std::size_t>(info.st_size);
-      void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-      if (data != MAP_FAILED) {
-        data_ = data;
-        size_ = size;
-        ::madvise(data_, size_, MADV_SEQUENTIAL);
-      }
-    }
-    ::close(fd);
-  }
-  ~MappedFile() {
-    if (data_ != nullptr) ::munmap(data_, size_);
-  }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-
-  std::string_view text() const { return {static_cast<const char*>(data_), size_}; }
-
- private:
-  void* data_ = nullptr;
-  std::size_t size_ = 0;
-};
-
 // In uuid order, one per uuid, the last the file gives: a file tav-view wrote is in order
 // already and costs one pass.
 void putInOrder(std::vector<EarlierRequest>& requests) {
@@ -260,19 +224,19 @@ EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
     read.problem = std::move(*why);
     return read;
   }
+  // Read, not mapped: a file that shrinks while it is read would end the program with SIGBUS.
+  const std::string text = readWholeFile(path);
   {
-    const MappedFile mapped(path);
     EarlierRun run;
     bool sawVerdicts = false;
     bool sawFailed = false;
-    if (scanOutcomes(mapped.text(), run, sawVerdicts, sawFailed)) {
+    if (scanOutcomes(text, run, sawVerdicts, sawFailed)) {
       run.everyRequest = sawVerdicts;
       putInOrder(run.requests);
       read.run = std::move(run);
       return read;
     }
   }
-  const std::string text = readWholeFile(path);
   OutcomeReader reader;
   const bool parsed = json::sax_parse(text, &reader, json::input_format_t::json, true, false);
   if (!parsed && (reader.syntaxError() || !reader.problem.empty())) {
