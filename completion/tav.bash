@@ -40,12 +40,14 @@ _tav_view_options="
 --junit file
 --html file
 --json file
+--baseline file
+--fail-on new|any
 -q --quiet -
 -- --ignore_rest -
 --version -
 -h --help -"
 
-_tav_suite_commands='gen check split merge'
+_tav_suite_commands='gen check split merge rerun'
 _tav_suite_common="
 -- --ignore_rest -
 --version -
@@ -66,7 +68,14 @@ _tav_suite_split_options="
 -n --shards text
 --out dir$_tav_suite_common"
 _tav_suite_merge_options="
--o --output file$_tav_suite_common"
+-o --output file
+--over file$_tav_suite_common"
+_tav_suite_rerun_options="
+-t --tasks file
+-m --metadata file
+-c --config file
+-r --report file
+--out dir$_tav_suite_common"
 
 # _tav_value_kind TABLE NAME: prints what NAME's value is ("-", "file", ...); nothing when NAME
 # is no option of the table.
@@ -149,6 +158,7 @@ _tav_suite() {
     check) _tav_complete_from "$_tav_suite_check_options" - 2 ;;
     split) _tav_complete_from "$_tav_suite_split_options" - 2 ;;
     merge) _tav_complete_from "$_tav_suite_merge_options" file 2 ;;
+    rerun) _tav_complete_from "$_tav_suite_rerun_options" - 2 ;;
     *) COMPREPLY=() ;;
   esac
 }

@@ -1,5 +1,5 @@
-// tav-suite: generates a suite from a description, checks a suite before a run, and splits a
-// suite over several machines and joins their answers.
+// tav-suite: generates a suite from a description, checks a suite before a run, splits a suite
+// over several machines and joins their answers, and makes the suite of a run's failures.
 #include <algorithm>
 #include <exception>
 #include <iostream>
@@ -13,6 +13,7 @@
 #include "suite/gen.h"
 #include "suite/merge.h"
 #include "suite/options.h"
+#include "suite/rerun.h"
 #include "suite/split.h"
 
 namespace {
@@ -40,6 +41,11 @@ std::optional<int> runSubcommand(const std::string& command, const std::vector<s
     const MergeOptions options = readMergeCommandLine(args);
     tav::startProgress(tav::ProgressStart::afterASecond);
     return runMerge(options);
+  }
+  if (command == "rerun") {
+    const RerunOptions options = readRerunCommandLine(args);
+    tav::startProgress(tav::ProgressStart::afterASecond);
+    return runRerun(options);
   }
   return std::nullopt;
 }

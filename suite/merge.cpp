@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "common/input_file.h"
 #include "common/output_set.h"
@@ -37,26 +39,79 @@ ShardAnswers readShardAnswers(json document) {
   return answers;
 }
 
+namespace {
+
+// A responses file read as tav-rep loads it; nothing after saying why it cannot be.
+std::optional<json> answersOf(const std::string& path) {
+  tav::InputDocument input = tav::readInputDocument(path);
+  if (!input.document) {
+    reportFileError(path, input.problem);
+    return std::nullopt;
+  }
+  ShardAnswers answers = readShardAnswers(std::move(*input.document));
+  if (!answers.problem.empty()) {
+    reportFileError(path, answers.problem);
+    return std::nullopt;
+  }
+  return std::move(answers.entries);
+}
+
+const std::string& uuidOf(const json& entry) {
+  return entry.at("uuid").get_ref<const std::string&>();
+}
+
+// BASE in its order, each answer the fresh ones have replaced in place by theirs (a uuid BASE
+// has twice, at its first place only), then the fresh answers of ids BASE lacks and their
+// empty-id entries, in their order. BASE's own empty-id entries are left out: they belong to
+// requests that failed, which the fresh run sent again.
+json answersOver(json& base, json& fresh) {
+  std::unordered_map<std::string, std::vector<std::size_t>> freshOf;
+  for (std::size_t k = 0; k < fresh.size(); ++k) {
+    const std::string& uuid = uuidOf(fresh[k]);
+    if (!uuid.empty()) freshOf[uuid].push_back(k);
+  }
+  std::vector<bool> placed(fresh.size(), false);
+  json merged = json::array();
+  for (json& entry : base) {
+    const std::string& uuid = uuidOf(entry);
+    if (uuid.empty()) continue;
+    const auto found = freshOf.find(uuid);
+    if (found == freshOf.end()) {
+      merged.push_back(std::move(entry));
+      continue;
+    }
+    for (const std::size_t k : found->second) {
+      if (placed[k]) continue;
+      merged.push_back(std::move(fresh[k]));
+      placed[k] = true;
+    }
+  }
+  for (std::size_t k = 0; k < fresh.size(); ++k) {
+    if (!placed[k]) merged.push_back(std::move(fresh[k]));
+  }
+  return merged;
+}
+
+}  // namespace
+
 int runMerge(const MergeOptions& options) {
+  std::optional<json> base;
+  if (!options.over.empty()) {
+    tav::progressPhase("reading " + options.over);
+    base = answersOf(options.over);
+    if (!base) return 2;
+  }
   // The join of only runs without answers is null as well.
   json merged;
   std::unordered_map<std::string, std::size_t> inputOf;  // uuid -> index of its input
   for (std::size_t i = 0; i < options.inputs.size(); ++i) {
     const std::string& path = options.inputs[i];
     tav::progressPhase("joining " + path, "answer", "answers");
-    tav::InputDocument input = tav::readInputDocument(path);
-    if (!input.document) {
-      reportFileError(path, input.problem);
-      return 2;
-    }
-    ShardAnswers answers = readShardAnswers(std::move(*input.document));
-    if (!answers.problem.empty()) {
-      reportFileError(path, answers.problem);
-      return 2;
-    }
-    if (answers.entries.is_null()) continue;
-    for (std::size_t k = 0; k < answers.entries.size(); ++k) {
-      json& entry = answers.entries[k];
+    std::optional<json> answers = answersOf(path);
+    if (!answers) return 2;
+    if (answers->is_null()) continue;
+    for (std::size_t k = 0; k < answers->size(); ++k) {
+      json& entry = (*answers)[k];
       // A failed transfer answers with an empty uuid; those stay, however many there are.
       const std::string& uuid = entry["uuid"].get_ref<const std::string&>();
       if (!uuid.empty()) {
@@ -72,8 +127,14 @@ int runMerge(const MergeOptions& options) {
       tav::progressAdd();
     }
   }
+  if (base && !base->is_null()) {
+    tav::progressPhase("replacing the answers of " + options.over);
+    if (merged.is_null()) merged = json::array();
+    merged = answersOver(*base, merged);
+  }
   tav::progressWriting({options.output});
   tav::OutputSet files(reportFileError);
+  if (!options.over.empty()) files.addInput(options.over);
   for (const std::string& input : options.inputs) files.addInput(input);
   files.add(options.output, documentText(merged));
   return files.commit() ? 0 : 1;

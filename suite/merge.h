@@ -1,4 +1,5 @@
-// `tav-suite merge`: the responses files of the shards of one suite joined into one.
+// `tav-suite merge`: the responses files of the shards of one suite joined into one; with
+// --over, a rerun's answers put in place of a full run's.
 #pragma once
 
 #include <nlohmann/json.hpp>

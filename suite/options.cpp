@@ -21,7 +21,7 @@ std::vector<std::string> withName(const char* subcommand, const std::vector<std:
 
 std::string topLevelUsage() {
   return fmt::format(
-      "tav-suite {}: writes, checks, splits and merges the files of a tav suite.\n"
+      "tav-suite {}: writes, checks, splits, merges and reruns the files of a tav suite.\n"
       "\n"
       "USAGE: tav-suite SUBCOMMAND [OPTIONS]   (tav-suite SUBCOMMAND --help for its options)\n"
       "\n"
@@ -31,7 +31,11 @@ std::string topLevelUsage() {
       "                               find mistakes in a suite before a run\n"
       "  split -t TASKS [-m METADATA] --shards N --out DIR\n"
       "                               write DIR/tasks-1.json ... tasks-N.json, whole tasks\n"
-      "  merge -o RESPONSES R1 R2 ... join the responses files of the shards\n"
+      "  merge [--over BASE] -o RESPONSES R1 R2 ...\n"
+      "                               join the responses files of the shards; with --over,\n"
+      "                               their answers replace BASE's of the same ids\n"
+      "  rerun -t TASKS -m METADATA [-c CONFIG] -r REPORT --out DIR\n"
+      "                               write the suite of only the requests REPORT failed\n"
       "\n"
       "Exit status: 0 success, 1 a bad command line, check errors or a failed write, 2 an input\n"
       "file that cannot be used.\n",
@@ -136,11 +140,43 @@ MergeOptions readMergeCommandLine(const std::vector<std::string>& args) {
   tav::NonEmptyConstraint fileName("file");
   TCLAP::ValueArg<std::string> output("o", "output", "The joined responses file to write", true, "",
                                       &fileName, parser);
+  TCLAP::ValueArg<std::string> over(
+      "", "over",
+      "A full run's responses file: the given files' answers replace its answers of the same "
+      "ids, its others are kept, its empty-id entries of failed transfers dropped",
+      false, "", &fileName, parser);
   TCLAP::UnlabeledMultiArg<std::string> inputs("responses", "The responses files of the shards",
                                                true, "RESPONSES", parser);
   std::vector<std::string> all = withName("merge", args);
   parser.parse(all);
-  return MergeOptions{output.getValue(), inputs.getValue()};
+  return MergeOptions{output.getValue(), inputs.getValue(), over.getValue()};
+}
+
+RerunOptions readRerunCommandLine(const std::vector<std::string>& args) {
+  tav::UsageOutput usage(1);
+  TCLAP::CmdLine parser(
+      "Writes the suite of only the requests a report failed: DIR/tasks.json (each task with a "
+      "failed request keeps its user, label and environment and only those requests, in their "
+      "order), DIR/metadata.json (their entries) and, with --config, a copy as "
+      "DIR/config.json. The report is tav-rep's report.json or tav-view's --json file. When "
+      "nothing failed, says so and writes nothing.",
+      ' ', tav::kVersion, true);
+  parser.setOutput(&usage);
+  tav::NonEmptyConstraint folderName("DIR");
+  TCLAP::ValueArg<std::string> tasks("t", "tasks", "The tasks file of the run", true, "", "file",
+                                     parser);
+  TCLAP::ValueArg<std::string> metadata("m", "metadata", "The metadata file of the run", true, "",
+                                        "file", parser);
+  TCLAP::ValueArg<std::string> config("c", "config", "The report configuration, copied", false, "",
+                                      "file", parser);
+  TCLAP::ValueArg<std::string> report(
+      "r", "report", "The run's report.json or tav-view --json file", true, "", "file", parser);
+  TCLAP::ValueArg<std::string> out("", "out", "The folder to write the rerun suite into", true, "",
+                                   &folderName, parser);
+  std::vector<std::string> all = withName("rerun", args);
+  parser.parse(all);
+  return RerunOptions{tasks.getValue(), metadata.getValue(), config.getValue(), report.getValue(),
+                      out.getValue()};
 }
 
 }  // namespace tav_suite

@@ -32,6 +32,15 @@ struct SplitOptions {
 struct MergeOptions {
   std::string output;
   std::vector<std::string> inputs;
+  std::string over;  // --over BASE: the inputs' answers replace BASE's; empty: a plain join
+};
+
+struct RerunOptions {
+  std::string tasks;
+  std::string metadata;
+  std::string config;  // empty: none copied
+  std::string report;  // report.json or tav-view's --json
+  std::string outDir;
 };
 
 // The top-level usage: the subcommands and what each does.
@@ -44,5 +53,6 @@ GenOptions readGenCommandLine(const std::vector<std::string>& args);
 CheckOptions readCheckCommandLine(const std::vector<std::string>& args);
 SplitOptions readSplitCommandLine(const std::vector<std::string>& args);
 MergeOptions readMergeCommandLine(const std::vector<std::string>& args);
+RerunOptions readRerunCommandLine(const std::vector<std::string>& args);
 
 }  // namespace tav_suite

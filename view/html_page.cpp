@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 
 #include "common/words.h"
+#include "view/baseline.h"
 #include "view/reports.h"
 #include "view/text.h"
 
@@ -19,6 +20,8 @@ td.all { background: #b9e4b0; }
 td.some { background: #f6d38a; }
 td.none { background: #f2a3a3; }
 td.empty { background: #eee; }
+td.worse { outline: 3px solid #600; outline-offset: -3px; font-weight: bold; }
+td.regression { color: #a00; font-weight: bold; }
 .matrix td { text-align: center; font-family: monospace; }
 pre { white-space: pre-wrap; word-break: break-all; margin: 0; max-width: 40em; }
 .failed { color: #a00; }
@@ -28,6 +31,13 @@ pre { white-space: pre-wrap; word-break: break-all; margin: 0; max-width: 40em; 
 const char* cellClass(const Cell& cell) {
   if (cell.passed == cell.total) return "all";
   return cell.passed == 0 ? "none" : "some";
+}
+
+// The failure's change against the baseline, a regression marked; nothing without one.
+std::string changeCell(const Summary& summary, const ViewEntry& view) {
+  if (!summary.baseline) return {};
+  return fmt::format("<td class=\"change{}\">{}</td>", isRegression(view) ? " regression" : "",
+                     changeText(view));
 }
 
 std::string labelCell(std::string_view label) {
@@ -51,7 +61,8 @@ void writeMatrix(std::FILE* out, const Summary& summary,
         continue;
       }
       const Cell& cell = found->second;
-      fmt::print(out, "<td class=\"{}\">{}/{}</td>", cellClass(cell), cell.passed, cell.total);
+      fmt::print(out, "<td class=\"{}{}\">{}/{}</td>", cellClass(cell),
+                 cell.regressions > 0 ? " worse" : "", cell.passed, cell.total);
     }
     fmt::print(out, "</tr>\n");
   }
@@ -72,18 +83,35 @@ void writeHtml(std::FILE* out, const Inputs& inputs, const Summary& summary) {
              "<p id=\"totals\">requests <span id=\"total\">{}</span>, passed <span "
              "id=\"passed\">{}</span>, failed <span id=\"failed\" class=\"failed\">{}</span></p>\n",
              summary.total, summary.total - summary.failed, summary.failed);
+  if (const Baseline* baseline = summary.baseline) {
+    const BaselineCounts& c = baseline->counts;
+    fmt::print(out,
+               "<p id=\"baseline\">against baseline <span id=\"baseline-file\">{}</span>: new "
+               "failures <span id=\"new-failures\" class=\"failed\">{}</span>, fixed <span "
+               "id=\"fixed\">{}</span>, still failing <span id=\"still-failing\">{}</span> "
+               "(lost their answer: <span id=\"lost-answers\">{}</span>), new <span "
+               "id=\"new\">{}</span>, gone <span id=\"gone\">{}</span>{}</p>\n",
+               markupText(baseline->file), c.newFailures, c.fixed, c.stillFailing, c.lostAnswers,
+               c.added, c.gone,
+               baseline->everyRequest ? ""
+                                      : "; a report.json names only failures, so a request it "
+                                        "does not name counts as passed there");
+  }
 
+  const char* outlined =
+      summary.baseline ? "; an outlined cell holds a new failure or a lost answer" : "";
   if (summary.write_matrix.empty() || !summary.matrix.empty()) {
     fmt::print(out,
                "<h2>Subject by object</h2>\n<p>passed/total per subject label (rows) and object "
-               "label (columns){}</p>\n",
-               summary.write_matrix.empty() ? "" : ", reads");
+               "label (columns){}{}</p>\n",
+               summary.write_matrix.empty() ? "" : ", reads", outlined);
     writeMatrix(out, summary, summary.matrix, "matrix");
   }
   if (!summary.write_matrix.empty()) {
     fmt::print(out,
                "<h2>Subject by object, writes</h2>\n<p>passed/total of the writes per subject "
-               "label (rows) and object label (columns)</p>\n");
+               "label (rows) and object label (columns){}</p>\n",
+               outlined);
     writeMatrix(out, summary, summary.write_matrix, "write-matrix");
   }
 
@@ -98,10 +126,10 @@ void writeHtml(std::FILE* out, const Inputs& inputs, const Summary& summary) {
   if (summary.failures.empty()) fmt::print(out, "<p>none</p>\n");
   if (!summary.failures.empty()) {
     fmt::print(out,
-               "<table id=\"failures\">\n<tr><th>uuid</th><th>request</th><th>subject</th>"
+               "<table id=\"failures\">\n<tr><th>uuid</th>{}<th>request</th><th>subject</th>"
                "<th>object</th><th>predicted</th><th>recorded</th><th>body (first {} "
                "bytes)</th></tr>\n",
-               kBodyBytes);
+               summary.baseline ? "<th>against baseline</th>" : "", kBodyBytes);
   }
   std::size_t listed = 0;
   for (const ViewEntry* view : summary.failures) {
@@ -109,11 +137,12 @@ void writeHtml(std::FILE* out, const Inputs& inputs, const Summary& summary) {
     ++listed;
     const tav_rep::CheckEntry& e = *view->entry;
     fmt::print(out,
-               "<tr class=\"failure\"><td>{}</td><td>{}</td><td>{}</td><td>{}</td>"
+               "<tr class=\"failure\"><td>{}</td>{}<td>{}</td><td>{}</td><td>{}</td>"
                "<td>{}: {}</td><td>{}: {}</td><td><pre>{}</pre></td></tr>\n",
-               markupText(*view->uuid), markupText(requestContext(inputs, *view)),
-               labelCell(e.subject_label), labelCell(e.object_label),
-               predictionName(view->verdict.predicted), markupText(whyPredicted(*view)), e.code,
+               markupText(*view->uuid), changeCell(summary, *view),
+               markupText(requestContext(inputs, *view)), labelCell(e.subject_label),
+               labelCell(e.object_label), predictionName(view->verdict.predicted),
+               markupText(whyPredicted(*view)), e.code,
                markupText(codeVerdict(*view, inputs.config)),
                markupText(firstBytes(e.body, kBodyBytes)));
   }

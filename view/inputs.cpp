@@ -57,8 +57,8 @@ void reportInputError(const std::string& file, const std::string& reason) {
 }
 
 std::optional<Inputs> loadInputs(const Options& options, tav::LogCapture& capture) {
-  for (const std::string* path :
-       {&options.config, &options.metadata, &options.responses, &options.tasks}) {
+  for (const std::string* path : {&options.config, &options.metadata, &options.responses,
+                                  &options.tasks, &options.baseline}) {
     if (path->empty()) continue;
     if (const std::optional<std::string> why = tav::unreadableReason(*path)) {
       reportInputError(*path, *why);

@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "view/baseline.h"
 #include "view/reports.h"
 
 namespace tav_view {
@@ -31,6 +32,7 @@ void writeJson(std::FILE* out, const Inputs& inputs, const std::vector<ViewEntry
                jsonString(whyPredicted(view)), e.code, jsonString(codeVerdict(view, inputs.config)),
                jsonString(e.subject_label), jsonString(e.object_label));
     if (e.write) fmt::print(out, ", \"access\": \"write\"");
+    if (summary.baseline) fmt::print(out, ", \"baseline\": \"{}\"", changeName(view.change));
     if (view.request) {
       const TaskGroup& group = inputs.groups[view.request->group];
       fmt::print(out, ", \"user\": {}, \"url\": {}, \"auth_type\": {}", jsonString(group.user),
@@ -39,7 +41,21 @@ void writeJson(std::FILE* out, const Inputs& inputs, const std::vector<ViewEntry
     fmt::print(out, "}}");
     first = false;
   }
-  fmt::print(out, "\n  ]\n}}\n");
+  fmt::print(out, "\n  ]");
+  if (const Baseline* baseline = summary.baseline) {
+    const BaselineCounts& c = baseline->counts;
+    fmt::print(out,
+               ",\n  \"baseline\": {{\"file\": {}, \"every_request\": {}, \"counts\": "
+               "{{\"new_failures\": {}, \"fixed\": {}, \"still_failing\": {}, \"new\": {}, "
+               "\"gone\": {}, \"lost_answers\": {}}},\n    \"gone\": [",
+               jsonString(baseline->file), baseline->everyRequest, c.newFailures, c.fixed,
+               c.stillFailing, c.added, c.gone, c.lostAnswers);
+    for (std::size_t i = 0; i < baseline->gone.size(); ++i) {
+      fmt::print(out, "{}{}", i == 0 ? "" : ", ", jsonString(baseline->gone[i]));
+    }
+    fmt::print(out, "]}}");
+  }
+  fmt::print(out, "\n}}\n");
 }
 
 }  // namespace tav_view

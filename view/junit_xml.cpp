@@ -3,6 +3,7 @@
 #include <map>
 
 #include "common/label_order.h"
+#include "view/baseline.h"
 #include "view/reports.h"
 #include "view/text.h"
 
@@ -87,9 +88,10 @@ void writeJunit(std::FILE* out, const Inputs& inputs, const std::vector<ViewEntr
           out,
           ">\n      <failure message=\"{}\" type=\"{}\">subject {}, object {}{}{}</failure>\n"
           "    </testcase>\n",
-          markupText(failureReason(inputs, *view)), reasonName(view->verdict.reason),
-          markupText(view->entry->subject_label), markupText(view->entry->object_label),
-          context.empty() ? "" : "; ", markupText(context));
+          markupText(summary.baseline ? changeText(*view) + ": " + failureReason(inputs, *view)
+                                      : failureReason(inputs, *view)),
+          reasonName(view->verdict.reason), markupText(view->entry->subject_label),
+          markupText(view->entry->object_label), context.empty() ? "" : "; ", markupText(context));
     }
     fmt::print(out, "  </testsuite>\n");
   }

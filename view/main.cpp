@@ -7,6 +7,7 @@
 
 #include "common/log_capture.h"
 #include "common/progress_line.h"
+#include "view/baseline.h"
 #include "view/inputs.h"
 #include "view/options.h"
 #include "view/outputs.h"
@@ -23,11 +24,22 @@ int main(int argc, char** argv) {
     tav::LogCapture capture(spdlog::level::critical);
     const std::optional<tav_view::Inputs> inputs = tav_view::loadInputs(options, capture);
     if (!inputs) return kUnusable;
-    const std::vector<tav_view::ViewEntry> entries = tav_view::decideAll(*inputs);
-    const tav_view::Summary summary = tav_view::summarize(*inputs, entries);
+    std::vector<tav_view::ViewEntry> entries = tav_view::decideAll(*inputs);
+    std::optional<tav_view::Baseline> baseline;
+    if (!options.baseline.empty()) {
+      baseline = tav_view::compareWithBaseline(options.baseline, *inputs, entries);
+      if (!baseline) return kUnusable;
+    }
+    const tav_view::Summary summary =
+        tav_view::summarize(*inputs, entries, baseline ? &*baseline : nullptr);
     if (!tav_view::writeOutputs(options, *inputs, entries, summary)) return kUnusable;
     tav::stopProgress();
     tav_view::printSummary(stdout, *inputs, summary, options.quiet, tav_view::useColour());
+    if (options.failOnNew) {
+      // Without a baseline every failure is new.
+      if (!baseline) return summary.failed == 0 ? 0 : 1;
+      return baseline->counts.newFailures + baseline->counts.lostAnswers == 0 ? 0 : 1;
+    }
     return summary.failed == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     // Only resource exhaustion gets here; the run still ends with a reason.

@@ -28,6 +28,18 @@ Options readCommandLine(int argc, char** argv) {
                                     &outputName, parser);
   TCLAP::ValueArg<std::string> json("", "json", "Write every verdict as JSON to this file", false,
                                     "", &outputName, parser);
+  TCLAP::ValueArg<std::string> baseline(
+      "", "baseline",
+      "Compare with an earlier run: its --json file or its report.json; marks new failures, "
+      "fixed, still failing, new and gone requests",
+      false, "", "file", parser);
+  std::vector<std::string> failOnValues = {"new", "any"};
+  TCLAP::ValuesConstraint<std::string> failOnConstraint(failOnValues);
+  TCLAP::ValueArg<std::string> failOn(
+      "", "fail-on",
+      "Status 1 for any failure (any, the default), or only for new failures and requests that "
+      "lost their answer against the baseline (new)",
+      false, "any", &failOnConstraint, parser);
   TCLAP::SwitchArg quiet("q", "quiet", "Print only the totals line", parser);
   // A bad command line, --help and --version end the process inside the parser.
   tav::parseAs(parser, "tav-view", argc, argv);
@@ -39,6 +51,8 @@ Options readCommandLine(int argc, char** argv) {
   options.junit = junit.getValue();
   options.html = html.getValue();
   options.json = json.getValue();
+  options.baseline = baseline.getValue();
+  options.failOnNew = failOn.getValue() == "new";
   options.quiet = quiet.getValue();
   return options;
 }

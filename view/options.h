@@ -13,6 +13,8 @@ struct Options {
   std::string junit;  // the outputs: empty when not asked for
   std::string html;
   std::string json;
+  std::string baseline;    // an earlier run's --json or report.json; empty when not given
+  bool failOnNew = false;  // --fail-on new: status 1 only for regressions
   bool quiet = false;
 };
 

@@ -14,8 +14,8 @@ bool writeOutputs(const Options& options, const Inputs& inputs,
                   const std::vector<ViewEntry>& entries, const Summary& summary) {
   tav::OutputSet outputs(reportInputError);
   tav::progressWriting({options.junit, options.html, options.json});
-  for (const std::string* input :
-       {&options.metadata, &options.responses, &options.config, &options.tasks}) {
+  for (const std::string* input : {&options.metadata, &options.responses, &options.config,
+                                   &options.tasks, &options.baseline}) {
     if (!input->empty()) outputs.addInput(*input);
   }
   if (!options.junit.empty()) {

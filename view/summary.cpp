@@ -8,6 +8,7 @@
 #include "common/label_order.h"
 #include "common/terminal_text.h"
 #include "common/words.h"
+#include "view/baseline.h"
 #include "view/host_hints.h"
 #include "view/text.h"
 
@@ -170,6 +171,11 @@ std::string labelText(std::string_view label) {
   return label.empty() ? "(none)" : tav::terminalText(label);
 }
 
+// "1/2", and "1/2*" for a cell that got worse.
+std::string cellText(const Cell& cell) {
+  return fmt::format("{}/{}{}", cell.passed, cell.total, cell.regressions > 0 ? "*" : "");
+}
+
 // A row per subject label, a column per object label, "passed/total" cells.
 void printMatrix(std::FILE* out, const Summary& summary,
                  const std::map<std::pair<std::string_view, std::string_view>, Cell>& matrix,
@@ -178,7 +184,7 @@ void printMatrix(std::FILE* out, const Summary& summary,
   for (const std::string_view label : summary.objects)
     width = std::max(width, labelText(label).size() + 1);
   for (const auto& [key, cell] : matrix) {
-    width = std::max(width, fmt::formatted_size("{}/{}", cell.passed, cell.total) + 1);
+    width = std::max(width, cellText(cell).size() + 1);
   }
   std::size_t rowWidth = 8;
   for (const std::string_view label : summary.subjects)
@@ -196,8 +202,8 @@ void printMatrix(std::FILE* out, const Summary& summary,
         continue;
       }
       const Cell& cell = found->second;
-      fmt::print(out, "{}{:>{}}{}", paint(colour, cell.passed == cell.total),
-                 fmt::format("{}/{}", cell.passed, cell.total), width, reset(colour));
+      fmt::print(out, "{}{:>{}}{}", paint(colour, cell.passed == cell.total), cellText(cell), width,
+                 reset(colour));
     }
     fmt::print(out, "\n");
   }
@@ -205,8 +211,10 @@ void printMatrix(std::FILE* out, const Summary& summary,
 
 }  // namespace
 
-Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries) {
+Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries,
+                  const Baseline* baseline) {
   Summary summary;
+  summary.baseline = baseline;
   summary.total = entries.size();
   std::set<std::string_view> subjects;
   std::set<std::string_view> objects;
@@ -220,7 +228,10 @@ Summary summarize(const Inputs& inputs, const std::vector<ViewEntry>& entries) {
     } else {
       summary.failures.push_back(&view);
     }
+    cell.regressions += isRegression(view) ? 1 : 0;
   }
+  std::stable_partition(summary.failures.begin(), summary.failures.end(),
+                        [](const ViewEntry* view) { return isRegression(*view); });
   for (const auto* matrix : {&summary.matrix, &summary.write_matrix}) {
     for (const auto& [key, cell] : *matrix) {
       subjects.insert(key.first);
@@ -241,6 +252,10 @@ std::string totalsLine(const Summary& summary) {
                      summary.total - summary.failed, summary.failed);
 }
 
+std::string changeText(const ViewEntry& entry) {
+  return entry.lostAnswer ? "still failing, lost its answer" : changeName(entry.change);
+}
+
 std::string requestContext(const Inputs& inputs, const ViewEntry& entry) {
   if (!entry.request) return {};
   const TaskGroup& group = inputs.groups[entry.request->group];
@@ -255,11 +270,13 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
                   bool colour) {
   fmt::print(out, "{}{}{}\n", paint(colour, summary.failed == 0), totalsLine(summary),
              reset(colour));
+  if (summary.baseline) fmt::print(out, "{}\n", tav::terminalText(baselineLine(*summary.baseline)));
   if (quiet) return;
   for (const ViewEntry* view : summary.failures) {
     const tav_rep::CheckEntry& e = *view->entry;
-    fmt::print(out, "{}FAIL{} {}\n", paint(colour, false), reset(colour),
-               view->uuid->empty() ? "\"\" (empty identifier)" : tav::terminalText(*view->uuid));
+    fmt::print(out, "{}FAIL{} {}{}\n", paint(colour, false), reset(colour),
+               view->uuid->empty() ? "\"\" (empty identifier)" : tav::terminalText(*view->uuid),
+               summary.baseline ? " (" + changeText(*view) + ")" : std::string());
     if (const std::string context = requestContext(inputs, *view); !context.empty()) {
       fmt::print(out, "  {}\n", tav::terminalText(context));
     }
@@ -271,20 +288,26 @@ void printSummary(std::FILE* out, const Inputs& inputs, const Summary& summary, 
                tav::terminalText(codeVerdict(*view, inputs.config)));
   }
 
+  const char* worseMark =
+      summary.baseline ? "; * marks a cell with a new failure or a lost answer" : "";
   if (summary.write_matrix.empty()) {
-    fmt::print(out, "\nmatrix: passed/total, a row per subject label, a column per object label\n");
+    fmt::print(out,
+               "\nmatrix: passed/total, a row per subject label, a column per object label{}\n",
+               worseMark);
     printMatrix(out, summary, summary.matrix, colour);
   } else {
     // Reads and writes of one pair of labels follow different rules: their cells stay apart.
     if (!summary.matrix.empty()) {
       fmt::print(out,
                  "\nread matrix: passed/total of the reads, a row per subject label, a "
-                 "column per object label\n");
+                 "column per object label{}\n",
+                 worseMark);
       printMatrix(out, summary, summary.matrix, colour);
     }
     fmt::print(out,
                "\nwrite matrix: passed/total of the writes, a row per subject label, a "
-               "column per object label\n");
+               "column per object label{}\n",
+               worseMark);
     printMatrix(out, summary, summary.write_matrix, colour);
   }
   if (!summary.hints.empty()) fmt::print(out, "\n");

@@ -9,11 +9,17 @@
 
 namespace tav_view {
 
+// What changed against an earlier run; none without one. A request the earlier run lacks is
+// new when it passes and a new failure when it fails.
+enum class Change { none, newFailure, fixed, stillFailing, passed, added };
+
 struct ViewEntry {
   const std::string* uuid = nullptr;
   const tav_rep::CheckEntry* entry = nullptr;
   tav_rep::Verdict verdict;
   const RequestInfo* request = nullptr;  // null when no task names the request
+  Change change = Change::none;
+  bool lostAnswer = false;  // still failing, and without the answer the earlier run had
 };
 
 // Decides every entry of the inputs' table; the entries point into the inputs.

@@ -94,8 +94,9 @@ TEST_F(CommandLine, HelpAndVersionNameTheProgramAndSayWhatItDoes) {
        "Checks each answer against what the labels predict; writes report.json",
        "tav-rep  version: 0.1.0"},
       {{TAV_VIEW_PATH},
-       "tav-view [-q] [--json <file>] [--html <file>] [--junit <file>] [-t <file>] -c <file> "
-       "-r <file> -m <file> [--] [--version] [-h]",
+       "tav-view [-q] [--fail-on <new|any>] [--baseline <file>] [--json <file>] [--html "
+       "<file>] [--junit <file>] [-t <file>] -c <file> -r <file> -m <file> [--] [--version] "
+       "[-h]",
        "Explains the verdict on every answer; writes JUnit XML, HTML and JSON",
        "tav-view  version: 0.1.0"},
       {{TAV_SUITE_PATH, "split"},

@@ -178,6 +178,16 @@ def check_view_and_suite(work):
            not any(re.match(r".*: 1 entries$", t) for t in texts), f"tav-view's line: {texts}")
     expect(seen.endswith(ERASE), f"tav-view left its line: {seen[-80:]!r}")
 
+    # Against a baseline: its reading is a phase of its own, counting its requests.
+    plain([VIEW, *inputs, "-q", "--json", work / "earlier.json"])
+    seen, out, _ = on_terminal([VIEW, *inputs, "--baseline", work / "earlier.json"],
+                               stdout_too=False, slow=True)
+    texts = frames(seen)
+    baseline = r"^reading .*earlier\.json: (1 request|[\d,]+ requests)$"
+    expect(out.startswith(summary.split(b"\n")[0] + b"\nagainst baseline ") and
+           all(any(re.match(p, t) for p in phases + [baseline]) for t in texts) and
+           any(re.match(baseline, t) for t in texts), f"tav-view --baseline's line: {texts}")
+
     # Both on the terminal: the summary starts on an erased line and nothing of the line follows.
     seen, _, _ = on_terminal([VIEW, *inputs], stdout_too=True, slow=True)
     head, _, rest = seen.rpartition(ERASE)

@@ -68,8 +68,12 @@ TEST(CompletionTest, OffersValuesOptionsAndPlaces) {
   // After a switch comes another option; a word that is not one offers nothing to tav-view.
   EXPECT_TRUE(offered({"tav-view", "--quiet", ""}).contains("--metadata"));
 
+  EXPECT_EQ(offered({"tav-view", "--fail-on", ""}), (Words{"new", "any"}));
+  EXPECT_EQ(offered({"tav-view", "--baseline", "t"}, at), (Words{"tasks.json"}));
   EXPECT_EQ(offered({"tav-suite", ""}),
-            (Words{"gen", "check", "split", "merge", "--help", "--version"}));
+            (Words{"gen", "check", "split", "merge", "rerun", "--help", "--version"}));
+  EXPECT_EQ(offered({"tav-suite", "rerun", "--out", ""}, at), (Words{"logs", "out"}));
+  EXPECT_EQ(offered({"tav-suite", "merge", "--over", "t"}, at), (Words{"tasks.json"}));
   EXPECT_EQ(offered({"tav-suite", "me"}), (Words{"merge"}));
   EXPECT_EQ(offered({"tav-suite", "gen", "l"}, at), (Words{"lab.json", "logs"}));
   EXPECT_EQ(offered({"tav-suite", "gen", "lab.json", "--out", ""}, at), (Words{"logs", "out"}));

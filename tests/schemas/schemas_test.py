@@ -96,6 +96,18 @@ def written(work):
         run(TAV["tav-view"], *view, "--json", work / "view.json", expect=1)
         check_valid("view", work / "view-t.json")
         check_valid("view", work / "view.json")
+        # Against an earlier run of either kind: the per-request change and the counts.
+        for baseline in (work / "view.json", out / "report.json"):
+            run(TAV["tav-view"], *view, "-t", suite / "tasks.json", "--baseline", baseline,
+                "--json", work / "view-b.json", expect=1)
+            check_valid("view", work / "view-b.json")
+        run(TAV["tav-suite"], "rerun", "-t", suite / "tasks.json", "-m", suite / "metadata.json",
+            "-c", suite / "config.json", "-r", out / "report.json", "--out", work / "rerun")
+        for kind in ("tasks", "metadata", "config"):
+            check_valid(kind, work / "rerun" / f"{kind}.json")
+        run(TAV["tav-suite"], "merge", "--over", out / "responses.json", "-o", work / "over.json",
+            out / "responses.json")
+        check_valid("responses", work / "over.json")
         run(TAV["tav-suite"], "split", "-t", suite / "tasks.json", "-m", suite / "metadata.json",
             "--shards", "2", "--out", work / "shards")
         for k in (1, 2):

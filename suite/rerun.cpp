@@ -1,0 +1,325 @@
+#include "suite/rerun.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <iostream>
+#include <optional>
+#include <unordered_set>
+
+#include "common/earlier_run.h"
+#include "common/input_file.h"
+#include "common/json_document.h"
+#include "common/json_scan.h"
+#include "common/output_set.h"
+#include "common/progress_line.h"
+#include "common/words.h"
+#include "rep/entry_fault.h"
+#include "req/task_fault.h"
+#include "suite/report_line.h"
+#include "suite/suite_files.h"
+
+namespace tav_suite {
+
+namespace {
+
+using nlohmann::json;
+
+// The file parsed once and walked as its program's loader walks it; nothing after saying why
+// the program would refuse it.
+std::optional<json> usableDocument(const std::string& path, const char* program,
+                                   tav::SuiteFile kind, const tav::FaultFinder& findFault) {
+  tav::progressPhase("reading " + path);
+  tav::InputDocument input = tav::readInputDocument(path);
+  if (!input.document) {
+    reportFileError(path, input.problem);
+    return std::nullopt;
+  }
+  if (std::string lookalike = tav::lookalikeReason(*input.document, kind); !lookalike.empty()) {
+    reportFileError(path, lookalike);
+    return std::nullopt;
+  }
+  if (const std::optional<std::string> fault = findFault(*input.document)) {
+    reportFileError(path, fmt::format("{} would refuse it: {}", program, *fault));
+    return std::nullopt;
+  }
+  return std::move(input.document);
+}
+
+using UuidSet = std::unordered_set<std::string>;
+
+// The uuids of `all` that `some` lacks, sorted, so that a warning names the same ones each time.
+std::vector<std::string> sortedOutside(const UuidSet& all, const UuidSet& some) {
+  std::vector<std::string> outside;
+  for (const std::string& uuid : all) {
+    if (!some.contains(uuid)) outside.push_back(uuid);
+  }
+  std::sort(outside.begin(), outside.end());
+  return outside;
+}
+
+// What is kept of a file: its entries of the rerun, and how many the file had.
+struct Kept {
+  json document = json::array();
+  std::size_t total = 0;
+  std::size_t requests = 0;  // of a tasks file: the requests kept
+};
+
+// Whether the file whose first entry this is looks like another file of a suite than `kind`.
+bool looksLikeAnother(std::string_view firstEntry, tav::SuiteFile kind) {
+  const json first = tav::parseJsonText("[" + std::string(firstEntry) + "]");
+  return !tav::lookalikeReason(first, kind).empty();
+}
+
+bool holds(const UuidSet& uuids, std::string_view uuid) {
+  return uuids.contains(std::string(uuid));
+}
+
+// The uuid of one request or metadata entry, the rest of it checked and passed over.
+std::optional<std::string_view> scanUuid(tav::JsonScan& scan) {
+  std::optional<std::string_view> uuid;
+  const bool scanned = tav::scanObject(scan, [&](std::string_view key) {
+    if (key != "uuid") return scan.skipValue();
+    // A key twice: which one counts is the library's to say.
+    if (uuid) return scan.giveUp();
+    return (uuid = scan.plainString()).has_value();
+  });
+  if (!scanned || !uuid) {
+    scan.giveUp();
+    return std::nullopt;
+  }
+  return uuid;
+}
+
+// The scanner's way through a tasks file: each task's text as written, its requests array cut
+// down to the failed ones. Nothing when the scanner gave up, or when what is kept is something
+// tav-req would refuse: the library's way then reads the whole file and says where.
+std::optional<Kept> scanFailedTasks(const std::string& text, const UuidSet& failed,
+                                    UuidSet& rerun) {
+  tav::JsonScan scan(text);
+  Kept kept;
+  std::string keptText = "[";
+  const bool scanned = tav::scanArray(scan, [&] {
+    ++kept.total;
+    const std::size_t taskStart = scan.position();
+    std::size_t listStart = 0;
+    std::size_t listEnd = 0;
+    std::string requests;
+    std::size_t keptHere = 0;
+    const bool taskScanned = tav::scanObject(scan, [&](std::string_view key) {
+      if (key != "requests") return scan.skipValue();
+      if (listEnd != 0) return scan.giveUp();
+      listStart = scan.position();
+      const bool listScanned = tav::scanArray(scan, [&] {
+        const std::size_t start = scan.position();
+        const std::optional<std::string_view> uuid = scanUuid(scan);
+        if (!uuid) return false;
+        if (holds(failed, *uuid)) {
+          requests += keptHere++ == 0 ? "" : ", ";
+          requests.append(text, start, scan.offset() - start);
+          rerun.emplace(*uuid);
+        }
+        return true;
+      });
+      listEnd = scan.offset();
+      return listScanned;
+    });
+    if (!taskScanned || listEnd == 0) return scan.giveUp();
+    if (kept.total == 1 &&
+        looksLikeAnother(std::string_view(text).substr(taskStart, scan.offset() - taskStart),
+                         tav::SuiteFile::tasks)) {
+      return scan.giveUp();
+    }
+    if (keptHere > 0) {
+      keptText += kept.requests == 0 ? "" : ",\n";
+      keptText.append(text, taskStart, listStart - taskStart);
+      keptText += "[" + requests + "]";
+      keptText.append(text, listEnd, scan.offset() - listEnd);
+      kept.requests += keptHere;
+    }
+    return true;
+  });
+  if (!scanned || !scan.atEnd()) return std::nullopt;
+  kept.document = tav::parseJsonText(keptText + "]");
+  if (tav_req::tasksFault(kept.document)) return std::nullopt;
+  return kept;
+}
+
+// The scanner's way through a metadata file: the entries of the rerun's uuids, as written.
+std::optional<Kept> scanRerunEntries(const std::string& text, const UuidSet& rerun,
+                                     UuidSet& described) {
+  tav::JsonScan scan(text);
+  Kept kept;
+  std::string keptText = "[";
+  const bool scanned = tav::scanArray(scan, [&] {
+    ++kept.total;
+    const std::size_t start = scan.position();
+    const std::optional<std::string_view> uuid = scanUuid(scan);
+    if (!uuid) return false;
+    if (kept.total == 1 &&
+        looksLikeAnother(std::string_view(text).substr(start, scan.offset() - start),
+                         tav::SuiteFile::metadata)) {
+      return scan.giveUp();
+    }
+    if (holds(rerun, *uuid)) {
+      keptText += keptText.size() == 1 ? "" : ",\n";
+      keptText.append(text, start, scan.offset() - start);
+      described.emplace(*uuid);
+    }
+    return true;
+  });
+  if (!scanned || !scan.atEnd()) return std::nullopt;
+  kept.document = tav::parseJsonText(keptText + "]");
+  if (tav_rep::metadataFault(kept.document)) return std::nullopt;
+  return kept;
+}
+
+// Each task with at least one failed request, holding only those, in their order; the rest of
+// the task (user, label, environment) as written. `rerun` gets the uuids kept.
+json failedTasks(json& tasks, const UuidSet& failed, UuidSet& rerun, std::size_t& requests) {
+  json kept = json::array();
+  for (json& task : tasks) {
+    json& all = task.at("requests");
+    json some = json::array();
+    for (json& request : all) {
+      const std::string& uuid = request.at("uuid").get_ref<const std::string&>();
+      if (!failed.contains(uuid)) continue;
+      rerun.insert(uuid);
+      some.push_back(std::move(request));
+    }
+    if (some.empty()) continue;
+    requests += some.size();
+    all = std::move(some);
+    kept.push_back(std::move(task));
+  }
+  return kept;
+}
+
+// The tasks of the failed requests, by the scanner or, when it gives up, by the library; nothing
+// after saying why tav-req would refuse the file.
+std::optional<Kept> keptTasksOf(const std::string& path, const UuidSet& failed, UuidSet& rerun) {
+  tav::progressPhase("reading " + path);
+  if (std::optional<Kept> kept = scanFailedTasks(tav::readWholeFile(path), failed, rerun)) {
+    return kept;
+  }
+  std::optional<json> whole =
+      usableDocument(path, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault);
+  if (!whole) return std::nullopt;
+  Kept kept;
+  kept.total = whole->size();
+  rerun.clear();
+  kept.document = failedTasks(*whole, failed, rerun, kept.requests);
+  return kept;
+}
+
+// The metadata entries of the rerun's requests, the same two ways.
+std::optional<Kept> keptEntriesOf(const std::string& path, const UuidSet& rerun,
+                                  UuidSet& described) {
+  tav::progressPhase("reading " + path);
+  if (std::optional<Kept> kept = scanRerunEntries(tav::readWholeFile(path), rerun, described)) {
+    return kept;
+  }
+  std::optional<json> whole =
+      usableDocument(path, "tav-rep", tav::SuiteFile::metadata, tav_rep::metadataFault);
+  if (!whole) return std::nullopt;
+  Kept kept;
+  kept.total = whole->size();
+  described.clear();
+  for (json& entry : *whole) {
+    const std::string& uuid = entry.at("uuid").get_ref<const std::string&>();
+    if (!rerun.contains(uuid)) continue;
+    described.insert(uuid);
+    kept.document.push_back(std::move(entry));
+  }
+  return kept;
+}
+
+}  // namespace
+
+int runRerun(const RerunOptions& options) {
+  for (const std::string* path :
+       {&options.tasks, &options.metadata, &options.config, &options.report}) {
+    if (path->empty()) continue;
+    if (const std::optional<std::string> why = tav::unreadableReason(*path)) {
+      reportFileError(*path, *why);
+      return 2;
+    }
+  }
+  tav::progressPhase("reading " + options.report, "request", "requests");
+  tav::EarlierRunRead report = tav::readEarlierRun(options.report);
+  if (!report.run) {
+    reportFileError(options.report, report.problem);
+    return 2;
+  }
+  UuidSet failed;
+  for (const auto& [uuid, outcome] : report.run->requests) {
+    // The empty id of failed transfers belongs to no request; those requests fail by their own.
+    if (!outcome.passed && !uuid.empty()) failed.insert(uuid);
+  }
+
+  std::string configText;
+  if (!options.config.empty()) {
+    if (!usableDocument(options.config, "tav-rep", tav::SuiteFile::config, tav_rep::configFault)) {
+      return 2;
+    }
+    configText = tav::readWholeFile(options.config);
+  }
+  if (failed.empty()) {
+    tav::clearProgress();
+    std::cout << fmt::format("nothing failed in {}: no rerun suite written\n", options.report);
+    return 0;
+  }
+
+  UuidSet rerun;
+  const std::optional<Kept> tasks = keptTasksOf(options.tasks, failed, rerun);
+  if (!tasks) return 2;
+  const json& keptTasks = tasks->document;
+  if (rerun.empty()) {
+    reportFileError(options.report,
+                    fmt::format("none of its {} is a request of {}: it is the report of "
+                                "another suite",
+                                tav::counted(failed.size(), "failed request", "failed requests"),
+                                options.tasks));
+    return 2;
+  }
+  if (rerun.size() < failed.size()) {
+    FirstFew missing;
+    for (const std::string& uuid : sortedOutside(failed, rerun)) missing.add([&] { return uuid; });
+    reportFileWarning(options.tasks, fmt::format("{} of {} no task sends, so none is rerun: {}",
+                                                 tav::counted(missing.count(), "failed request",
+                                                              "failed requests"),
+                                                 options.report, missing.text()));
+  }
+  UuidSet described;
+  const std::optional<Kept> metadata = keptEntriesOf(options.metadata, rerun, described);
+  if (!metadata) return 2;
+  const json& keptMetadata = metadata->document;
+  if (described.size() < rerun.size()) {
+    FirstFew bare;
+    for (const std::string& uuid : sortedOutside(rerun, described)) bare.add([&] { return uuid; });
+    reportFileWarning(options.metadata,
+                      fmt::format("has no entry for {} of the rerun: {}",
+                                  tav::counted(bare.count(), "request", "requests"), bare.text()));
+  }
+
+  if (!makeFolder(options.outDir)) return 1;
+  const std::filesystem::path dir = options.outDir;
+  tav::progressPhase("writing " + (dir / "").string());
+  tav::OutputSet files(reportFileError);
+  for (const std::string* input :
+       {&options.tasks, &options.metadata, &options.config, &options.report}) {
+    if (!input->empty()) files.addInput(*input);
+  }
+  files.add((dir / "tasks.json").string(), documentText(keptTasks));
+  files.add((dir / "metadata.json").string(), documentText(keptMetadata));
+  if (!options.config.empty()) files.add((dir / "config.json").string(), std::move(configText));
+  if (!files.commit()) return 1;
+  tav::clearProgress();
+  std::cout << fmt::format("rerun suite in {}: {} in {} (of {} in {})\n", dir.string(),
+                           tav::counted(tasks->requests, "request", "requests"),
+                           tav::counted(keptTasks.size(), "task", "tasks"), tasks->total,
+                           options.tasks);
+  return 0;
+}
+
+}  // namespace tav_suite
