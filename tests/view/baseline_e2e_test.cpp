@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/view/terminal_matrix.h"
 
 namespace {
 
@@ -91,28 +92,6 @@ std::vector<std::string> linesStartingWith(const std::string& text, const std::s
   return found;
 }
 
-// The terminal matrix's non-empty cells by subject and object label.
-std::map<std::pair<std::string, std::string>, std::string> terminalMatrix(const std::string& out) {
-  std::map<std::pair<std::string, std::string>, std::string> cells;
-  std::istringstream lines(out.substr(out.find("\nmatrix: ") + 1));
-  std::string line;
-  std::getline(lines, line);
-  std::getline(lines, line);
-  std::istringstream header(line);
-  const std::vector<std::string> objects{std::istream_iterator<std::string>(header), {}};
-  while (std::getline(lines, line) && !line.empty()) {
-    std::istringstream row(line);
-    std::string subject;
-    row >> subject;
-    for (const std::string& object : objects) {
-      std::string cell;
-      row >> cell;
-      if (cell != "-") cells[{subject, object}] = cell;
-    }
-  }
-  return cells;
-}
-
 std::set<std::string> filesIn(const fs::path& folder) {
   std::set<std::string> names;
   for (const auto& item : fs::directory_iterator(folder)) names.insert(item.path().filename());
@@ -154,7 +133,7 @@ TEST(ViewBaseline, EveryKindOfChangeInEveryOutput) {
       {{"1:0", "0:0"}, "1/3*"},
       {{"2:0", "0:0"}, "0/1*"},
       {{"2:0", "1:0"}, "1/1"}};
-  EXPECT_EQ(terminalMatrix(out), matrix) << out;
+  EXPECT_EQ(tav_test::matrixAfter(out), matrix) << out;
 
   const json second = json::parse(tav_test::readFile(dir / "second.json"));
   std::map<std::string, std::string> changes;

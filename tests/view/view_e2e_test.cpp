@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/view/terminal_matrix.h"
 
 namespace {
 
@@ -87,29 +87,6 @@ std::set<std::string> filesIn(const std::filesystem::path& folder) {
   return names;
 }
 
-// The terminal matrix read back as cell texts by subject and object label; empty cells ("-")
-// left out. Its position in the output and the order of rows and columns do not matter.
-std::map<std::pair<std::string, std::string>, std::string> terminalMatrix(const std::string& out) {
-  std::map<std::pair<std::string, std::string>, std::string> cells;
-  std::istringstream lines(out.substr(out.find("\nmatrix: ") + 1));
-  std::string line;
-  std::getline(lines, line);
-  std::getline(lines, line);
-  std::istringstream header(line);
-  const std::vector<std::string> objects{std::istream_iterator<std::string>(header), {}};
-  while (std::getline(lines, line) && !line.empty()) {
-    std::istringstream row(line);
-    std::string subject;
-    row >> subject;
-    for (const std::string& object : objects) {
-      std::string cell;
-      row >> cell;
-      if (cell != "-") cells[{subject, object}] = cell;
-    }
-  }
-  return cells;
-}
-
 TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
   tav_test::TempDir dir;
   writeSuite(dir);
@@ -151,7 +128,7 @@ TEST(ViewE2E, ExplainsEveryFailureAndAgreesWithTavRep) {
       {{"(none)", "(none)"}, "0/1"}, {{"1:1", "0:0"}, "1/1"}, {{"1:1", "1:1"}, "0/1"},
       {{"1:1", "3:7"}, "1/2"},       {{"2:2", "0:0"}, "0/1"}, {{"2:2", "1:1"}, "1/1"},
       {{"3:7", "1:1"}, "1/3"}};
-  EXPECT_EQ(terminalMatrix(out), matrix) << out;
+  EXPECT_EQ(tav_test::matrixAfter(out), matrix) << out;
 
   // The failed set is tav-rep's, for the same files.
   std::filesystem::create_directory(dir / "rep");

@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -14,35 +13,13 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/view/terminal_matrix.h"
 
 namespace {
 
 using nlohmann::json;
-using Cells = std::map<std::pair<std::string, std::string>, std::string>;
-
-// The matrix under the heading, as cell texts by subject and object label ("-" left out).
-Cells matrixAfter(const std::string& out, const std::string& heading) {
-  Cells cells;
-  const auto at = out.find("\n" + heading);
-  if (at == std::string::npos) return cells;
-  std::istringstream lines(out.substr(at + 1));
-  std::string line;
-  std::getline(lines, line);
-  std::getline(lines, line);
-  std::istringstream header(line);
-  const std::vector<std::string> objects{std::istream_iterator<std::string>(header), {}};
-  while (std::getline(lines, line) && !line.empty()) {
-    std::istringstream row(line);
-    std::string subject;
-    row >> subject;
-    for (const std::string& object : objects) {
-      std::string cell;
-      row >> cell;
-      if (cell != "-") cells[{subject, object}] = cell;
-    }
-  }
-  return cells;
-}
+using Cells = tav_test::MatrixCells;
+using tav_test::matrixAfter;
 
 class WriteViewTest : public ::testing::Test {
  protected:
