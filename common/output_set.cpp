@@ -211,7 +211,8 @@ bool OutputSet::writeThrough(Output& output) {
   } else if (target.kind == OutputKind::socket) {
     fd = connectTo(target.path);
   } else {
-    fd = ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    // The path holds no link any more: one put there since is refused.
+    fd = ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     struct stat opened {};
     // A name swapped for a link to a regular file between the look and the open is refused:
     // writing through it would overwrite that file in place.

@@ -170,6 +170,36 @@ TEST(ViewOutputs, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
                             ": is a symbolic link that another user made in the shared folder " +
                             shared.string() + "; it is not followed\n");
   EXPECT_EQ(tav_test::readFile(dir / "precious"), "keep");
+
+  // Nor is one that leads to a device, nor one on the way to the output, and another user's
+  // FIFO there is not written to: none of them is opened.
+  const auto [null, full] = nullAndFull(dir);
+  fs::create_directory(dir / "victims");
+  tav_test::writeFile(dir / "victims" / "passwd", "keep");
+  const std::vector<std::pair<std::string, fs::path>> planted = {{"device.json", null},
+                                                                 {"folder", dir / "victims"}};
+  for (const auto& [name, to] : planted) {
+    fs::create_symlink(to, shared / name);
+    ASSERT_EQ(::lchown((shared / name).c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(::mkfifo((shared / "fifo.json").c_str(), 0666), 0);
+  ASSERT_EQ(::chown((shared / "fifo.json").c_str(), 65534, 65534), 0);
+  // A reader, as the planter would keep one: a writer that opened the FIFO would not block.
+  const tav_test::Fd reader(::open((shared / "fifo.json").c_str(), O_RDONLY | O_NONBLOCK));
+  const std::vector<std::pair<fs::path, std::string>> refused = {
+      {shared / "device.json", "is a symbolic link that another user made in the shared folder " +
+                                   shared.string() + "; it is not followed"},
+      {shared / "folder" / "passwd",
+       "is a symbolic link that another user made in the shared folder " + shared.string() +
+           "; it is not followed"},
+      {shared / "fifo.json", "is a FIFO that another user made in the shared folder " +
+                                 shared.string() + "; it is not written to"}};
+  for (const auto& [output, reason] : refused) {
+    const auto run = tav_test::runProgram(viewArgs(dir, {"--json", output.string()}));
+    EXPECT_EQ(run.status, 2) << output;
+    EXPECT_EQ(run.err, "tav-view: " + output.string() + ": " + reason + "\n");
+  }
+  EXPECT_EQ(tav_test::readFile(dir / "victims" / "passwd"), "keep");
 }
 
 TEST(ViewOutputs, NamesThatCannotBeOutputsStopTheRunBeforeAnythingIsWritten) {
