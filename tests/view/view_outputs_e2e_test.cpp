@@ -153,6 +153,28 @@ TEST(ViewOutputs, ALinkStaysAndItsFinalTargetGetsTheOutput) {
   EXPECT_EQ(contentOf(dir / "pages").size(), 2u);
 }
 
+// The summary is an output too: one that cannot be written (a full disk, a closed standard
+// output) is status 2 with the reason, never a silent pass.
+TEST(ViewOutputs, ASummaryThatCannotBeWrittenIsStatusTwo) {
+  SKIP_UNLESS_ROOT();
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  const auto [null, full] = nullAndFull(dir);
+  std::string command = "exec";
+  for (const std::string& arg : viewArgs(dir, {})) command += " '" + arg + "'";
+  for (const std::string& redirect :
+       std::vector<std::string>{" >'" + full.string() + "'", " >&-"}) {
+    const auto result = tav_test::runProgram({"/bin/sh", "-c", command + redirect});
+    EXPECT_EQ(result.status, 2) << redirect;
+    EXPECT_TRUE(result.err.starts_with("tav-view: standard output: cannot write: "))
+        << redirect << ": " << result.err;
+  }
+  const auto toNull =
+      tav_test::runProgram({"/bin/sh", "-c", command + " >'" + null.string() + "'"});
+  EXPECT_EQ(toNull.status, 1) << toNull.err;
+  EXPECT_EQ(toNull.err, "");
+}
+
 TEST(ViewOutputs, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
   SKIP_UNLESS_ROOT();
   tav_test::TempDir dir;
