@@ -25,8 +25,10 @@ struct Suite {
 class SuiteCheck : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The test folder is the log folder of most runs: open to the task users, and sticky.
+    fs::permissions(dir.path(), fs::perms::sticky_bit, fs::perm_options::add);
     fs::create_directory(dir / "out");
-    fs::permissions(dir / "out", fs::perms::all);
+    fs::permissions(dir / "out", fs::perms::all | fs::perms::sticky_bit);
     for (const char* user : {"nobody", "daemon"}) {
       const fs::path cache = dir / fmt::format("cc_{}", user);
       tav_test::writeFile(cache, "ticket");
@@ -342,6 +344,38 @@ TEST_F(SuiteCheck, UnusableInputsAreToldAsSuch) {
                             "folder; give one\n"),
             std::string::npos)
       << result.out;
+}
+
+// A folder every user may write into but without the sticky bit lets anyone remove or replace
+// the run's files: said for the output and the log folder alike, and not for a sticky one.
+TEST_F(SuiteCheck, AFolderOpenToEveryoneWithoutTheStickyBitIsWarnedAbout) {
+  const std::string out = (dir / "out").string();
+  fs::create_directory(dir / "logs");
+  const std::string logs = (dir / "logs").string();
+  const auto run = [&] {
+    return runSuite({"check", "-t", (dir / "tasks.json").string(), "-m",
+                     (dir / "metadata.json").string(), "-o", out, "-d", logs});
+  };
+  writeJson(dir / "tasks.json", clean.tasks);
+  writeJson(dir / "metadata.json", clean.metadata);
+  fs::permissions(dir / "out", fs::perms::all);
+  fs::permissions(dir / "logs", fs::perms::all);
+  const auto open = run();
+  EXPECT_NE(open.out.find("warning: " + out +
+                          ": every user may write into this folder of the answers but it is not "
+                          "sticky: any local user can remove or replace the run's files; chmod "
+                          "+t " +
+                          out + "\n"),
+            std::string::npos)
+      << open.out;
+  EXPECT_NE(open.out.find("warning: " + logs + ": every user may write into this folder of the " +
+                          "logs but it is not sticky"),
+            std::string::npos)
+      << open.out;
+
+  fs::permissions(dir / "out", fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(dir / "logs", fs::perms::owner_all);
+  EXPECT_EQ(run().out.find("not sticky"), std::string::npos);
 }
 
 TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
