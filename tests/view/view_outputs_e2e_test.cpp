@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -173,6 +175,35 @@ TEST(ViewOutputs, ASummaryThatCannotBeWrittenIsStatusTwo) {
       tav_test::runProgram({"/bin/sh", "-c", command + " >'" + null.string() + "'"});
   EXPECT_EQ(toNull.status, 1) << toNull.err;
   EXPECT_EQ(toNull.err, "");
+}
+
+// A signal that ends the program while the set is written (here: held up opening a FIFO that
+// nobody reads) removes the temporary files already written, and the folder is as it was.
+TEST(ViewOutputs, ASignalMidwayLeavesNoTemporaryFileBehind) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  fs::create_directory(dir / "pages");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const tav_test::Fd out = tav_test::temporaryFile();
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const pid_t pid =
+        tav_test::spawnProgram(viewArgs(dir, {"--html", (dir / "pages" / "new.html").string(),
+                                              "--json", (dir / "fifo").string()}),
+                               {}, {-1, out.get(), out.get()});
+    bool written = false;
+    for (int i = 0; i < 500 && !written; ++i) {
+      written = !fs::is_empty(dir / "pages");
+      if (!written) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(written) << "no temporary file appeared";
+    // The program is in the FIFO's open by now or soon; a signal before it is handled alike.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(pid, signal);
+    EXPECT_EQ(tav_test::waitForChild(pid), 128 + signal);
+    for (const auto& left : fs::directory_iterator(dir / "pages")) {
+      ADD_FAILURE() << "signal " << signal << " left " << left.path().filename();
+    }
+  }
 }
 
 TEST(ViewOutputs, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
