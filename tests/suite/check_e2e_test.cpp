@@ -492,6 +492,19 @@ TEST_F(SuiteCheck, CaFileAndFolderAreTriedAsTheUsersWithHttpsRequests) {
   const auto folder = checkWith({"--cacert", certs.string()});
   EXPECT_EQ(folder.status, 1);
   EXPECT_NE(folder.err.find("Value must name an existing file."), std::string::npos);
+
+  // A certificate copied into a folder without `openssl rehash`: OpenSSL never looks at it.
+  const fs::path copied = dir / "copied";
+  fs::create_directory(copied);
+  tav_test::writeFile(copied / "site-ca.pem", pem);
+  tav_test::writeFile(copied / "0123abcd.r0", "");
+  const auto unhashed = checkWith({"--capath", copied.string()});
+  EXPECT_EQ(unhashed.status, 0);
+  EXPECT_EQ(unhashed.out, "warning: " + copied.string() +
+                              ": the CA folder holds no certificate under a hashed name (such as "
+                              "5ed36f99.0), so tav-req's children trust none in it; run openssl "
+                              "rehash " +
+                              copied.string() + " after copying the CA's certificate in\n");
 }
 
 }  // namespace
