@@ -159,9 +159,9 @@ TEST_F(RunnerTest, AnOutputDirectoryTheUserCannotWriteFailsThatChild) {
   ASSERT_EQ(logs.size(), 1u);
   const Lines child = messages(logs[0]);
   ASSERT_GE(child.size(), 2u);
-  EXPECT_EQ(
-      child[child.size() - 2],
-      "error failed to save file " + out("responses_nobody_0_0.json") + ": could not open file.");
+  EXPECT_EQ(child[child.size() - 2], "error failed to save file " +
+                                         out("responses_nobody_0_0.json") +
+                                         ": could not open file: Permission denied.");
   EXPECT_EQ(child.back(), "info child end");
   EXPECT_EQ(readFile(outDir / "responses.json"), "null");
 }
