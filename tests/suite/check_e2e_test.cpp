@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -164,6 +165,23 @@ TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
        "error: " + t + "tasks[1] (user daemon): KRB5CCNAME file cache " +
            (dir / "cc_daemon").string() + " is empty",
        1},
+      // A folder or a FIFO holds no ticket; the FIFO is never opened.
+      {[&](Suite& s) {
+         fs::create_directories(dir / "cc_folder");
+         s.tasks[1]["env"]["KRB5CCNAME"] = "FILE:" + (dir / "cc_folder").string();
+       },
+       "error: " + t + "tasks[1] (user daemon): KRB5CCNAME file cache " +
+           (dir / "cc_folder").string() + " is not a regular file (a folder)",
+       1},
+      {[&](Suite& s) {
+         if (!fs::exists(dir / "cc_fifo")) ::mkfifo((dir / "cc_fifo").c_str(), 0666);
+         s.tasks[0]["env"]["KRB5CCNAME"] = (dir / "cc_fifo").string();
+       },
+       "error: " + t + "tasks[0] (user nobody): KRB5CCNAME file cache " +
+           (dir / "cc_fifo").string() + " is not a regular file (a device, FIFO or socket)",
+       1},
+      {[](Suite& s) { s.tasks[0]["env"]["KRB5CCNAME"] = "FILE:"; },
+       "error: " + t + "tasks[0] (user nobody): KRB5CCNAME \"FILE:\" names no file", 1},
       {[](Suite& s) { s.metadata[4]["max_mac_label"] = "0:0"; },
        "warning: " + m +
            "subject_label \"1:1\" is outside the user's range 0:0..0:0 in 1 entry: [4] "
