@@ -194,7 +194,6 @@ TEST_F(LocalFaultTest, AForkThatFailsNamesItsTaskAndReasonAndTheRunGoesOn) {
             (Lines{"error Failed to start the child of user daemon with label 1:1f: fork: "
                    "Resource temporarily unavailable",
                    fmt::format("info child [{}] was successfully completed", childPidOf("nobody")),
-                   "error child [-1] was failed",
                    fmt::format("info child [{}] was successfully completed", childPidOf("bin")),
                    "info saved result to " + run.out("responses.json")}));
   EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "n1", "code": 200, "body": "ok"},
