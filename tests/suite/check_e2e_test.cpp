@@ -325,6 +325,10 @@ TEST_F(SuiteCheck, TextFromTheFilesIsEscaped) {
   suite.metadata[5]["object_label"] =
       "\xc2\x9b"
       "1m";
+  // A right-to-left override would show the rest of the line reversed.
+  suite.tasks[0]["requests"][1]["uuid"] =
+      "ab\xe2\x80\xae"
+      "dc";
   const auto result = check(suite);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << result.out;
@@ -332,6 +336,8 @@ TEST_F(SuiteCheck, TextFromTheFilesIsEscaped) {
   EXPECT_NE(result.out.find("requests[0] \"\\x1b[2J\\x1b]0;owned\\x07\""), std::string::npos)
       << result.out;
   EXPECT_NE(result.out.find("\"\\u009b1m\" is not a label"), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("\xe2\x80\xae"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\"ab\\u202edc\""), std::string::npos) << result.out;
 }
 
 // Inputs that cannot be read, or that are other files of a suite, are told as such.
