@@ -34,6 +34,27 @@ class IgnoredSigpipe {
   struct sigaction saved_ {};
 };
 
+// The signals that end a program midway; their handler removes the set's temporary files first.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Blocks the ending signals for its lifetime: the names the handler reads change only then, and
+// a set being renamed into place is never left half done.
+class EndingSignalsBlocked {
+ public:
+  EndingSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kEndingSignals) sigaddset(&set, signal);
+    ::sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~EndingSignalsBlocked() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  EndingSignalsBlocked(const EndingSignalsBlocked&) = delete;
+  EndingSignalsBlocked& operator=(const EndingSignalsBlocked&) = delete;
+
+ private:
+  sigset_t saved_{};
+};
+
 std::string errorText(const char* what, int error) {
   return std::string(what) + ": " + std::strerror(error);
 }
@@ -69,6 +90,50 @@ int connectTo(const std::filesystem::path& path) {
 
 }  // namespace
 
+const std::vector<OutputSet::Output>* OutputSet::writing_ = nullptr;
+
+void OutputSet::endWithoutTemporaries(int signal) {
+  if (writing_ != nullptr) {
+    for (const Output& output : *writing_) {
+      if (!output.temporary.empty()) ::unlink(output.temporary.c_str());
+    }
+  }
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  ::sigaction(signal, &fallback, nullptr);
+  ::raise(signal);
+}
+
+// While a set is written, SIGINT, SIGTERM and SIGHUP remove its temporary files before they end
+// the program; a signal the caller ignored (nohup) stays ignored.
+class OutputSet::EndingSignals {
+ public:
+  explicit EndingSignals(const std::vector<Output>& outputs) {
+    const EndingSignalsBlocked blocked;
+    writing_ = &outputs;
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], nullptr, &saved_[i]);
+      if (saved_[i].sa_handler == SIG_IGN) continue;
+      struct sigaction handler {};
+      handler.sa_handler = &OutputSet::endWithoutTemporaries;
+      sigfillset(&handler.sa_mask);
+      ::sigaction(kEndingSignals[i], &handler, nullptr);
+    }
+  }
+  ~EndingSignals() {
+    const EndingSignalsBlocked blocked;
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], &saved_[i], nullptr);
+    }
+    writing_ = nullptr;
+  }
+  EndingSignals(const EndingSignals&) = delete;
+  EndingSignals& operator=(const EndingSignals&) = delete;
+
+ private:
+  struct sigaction saved_[std::size(kEndingSignals)]{};
+};
+
 OutputSet::~OutputSet() {
   discard();
 }
@@ -99,6 +164,7 @@ void OutputSet::addRemoval(const std::string& name) {
 bool OutputSet::commit() {
   const IgnoredSigpipe ignored;
   if (!plan() || !checkIdentities()) return false;
+  const EndingSignals ending(outputs_);
   // Files first: a device that refuses its content then still leaves every file as it was.
   for (Output& output : outputs_) {
     if (!output.removal && output.target.kind == OutputKind::file && !writeTemporary(output)) {
@@ -112,6 +178,8 @@ bool OutputSet::commit() {
       return false;
     }
   }
+  // Renames only, and quick: a signal waits until the set is whole again.
+  const EndingSignalsBlocked renaming;
   if (!place()) {
     restore();
     discard();
@@ -187,16 +255,23 @@ bool OutputSet::checkIdentities() {
 
 bool OutputSet::writeTemporary(Output& output) {
   int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    output.temporary = hiddenNameBeside(output.target.path).string();
-    // The mode of a new file follows the umask, as for any file the user creates.
-    fd = ::open(output.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                0666);
-    if (fd < 0 && errno != EEXIST) break;
+  int error = 0;
+  {
+    // The name is known to the signal handler from the moment the file exists.
+    const EndingSignalsBlocked naming;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+      output.temporary = hiddenNameBeside(output.target.path).string();
+      // The mode of a new file follows the umask, as for any file the user creates.
+      fd = ::open(output.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+      error = errno;
+      output.temporary.clear();
+    }
   }
   if (fd < 0) {
-    const int error = errno;
-    output.temporary.clear();
     report_(output.name, errorText("cannot write", error));
     return false;
   }
@@ -211,7 +286,8 @@ bool OutputSet::writeThrough(Output& output) {
   } else if (target.kind == OutputKind::socket) {
     fd = connectTo(target.path);
   } else {
-    fd = ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    // The path holds no link any more: one put there since is refused.
+    fd = ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     struct stat opened {};
     // A name swapped for a link to a regular file between the look and the open is refused:
     // writing through it would overwrite that file in place.
@@ -314,6 +390,7 @@ void OutputSet::restore() {
 }
 
 void OutputSet::discard() {
+  const EndingSignalsBlocked removing;
   for (Output& output : outputs_) {
     if (!output.temporary.empty()) ::unlink(output.temporary.c_str());
     output.temporary.clear();

@@ -53,6 +53,11 @@ class OutputSet {
     bool placed = false;        // the new content (or, for a removal, nothing) is in place
   };
 
+  class EndingSignals;
+  static void endWithoutTemporaries(int signal);
+  // The outputs of the set being committed, for the signal handler.
+  static const std::vector<Output>* writing_;
+
   bool plan();
   bool checkIdentities();
   bool writeTemporary(Output& output);

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tav {
 
@@ -49,31 +51,76 @@ bool mayFollow(const struct stat& link, const std::filesystem::path& folder, std
   return false;
 }
 
-// The name after following every symbolic link; the name itself when it is none or does not
-// exist yet.
-std::optional<std::filesystem::path> followLinks(std::filesystem::path path, std::string& reason) {
-  for (int hops = 0;; ++hops) {
-    struct stat entry {};
-    if (::lstat(path.c_str(), &entry) != 0) {
-      if (errno == ENOENT) return path;
-      reason = std::strerror(errno);
-      return std::nullopt;
+// The name after following every symbolic link in it, in the folders on the way as well as at
+// its end; what does not exist yet stays as written.
+std::optional<std::filesystem::path> followLinks(const std::filesystem::path& name,
+                                                 std::string& reason) {
+  // Components still to walk, the next one last.
+  const std::filesystem::path relative = name.relative_path();
+  std::vector<std::filesystem::path> rest(relative.begin(), relative.end());
+  std::reverse(rest.begin(), rest.end());
+  std::filesystem::path done = name.root_path();  // holds no link
+  for (int hops = 0; !rest.empty();) {
+    const std::filesystem::path part = std::move(rest.back());
+    rest.pop_back();
+    if (part.empty() || part == ".") continue;
+    if (part == ".." && !done.empty() && done.filename() != ".." && done != done.root_path()) {
+      done = done.parent_path();
+      continue;
     }
-    if (!S_ISLNK(entry.st_mode)) return path;
-    if (hops == kMaxLinks) {
+    const std::filesystem::path next = done / part;
+    struct stat entry {};
+    if (::lstat(next.c_str(), &entry) != 0) {
+      if (errno != ENOENT) {
+        reason = std::strerror(errno);
+        return std::nullopt;
+      }
+      done = next;
+      while (!rest.empty()) {
+        done /= rest.back();
+        rest.pop_back();
+      }
+      break;
+    }
+    if (!S_ISLNK(entry.st_mode)) {
+      done = next;
+      continue;
+    }
+    if (++hops > kMaxLinks) {
       reason = std::strerror(ELOOP);
       return std::nullopt;
     }
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-    if (!mayFollow(entry, folder, reason)) return std::nullopt;
+    if (!mayFollow(entry, done.empty() ? "." : done, reason)) return std::nullopt;
     std::error_code error;
-    const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    const std::filesystem::path target = std::filesystem::read_symlink(next, error);
     if (error) {
       reason = "cannot read the symbolic link: " + error.message();
       return std::nullopt;
     }
-    path = target.is_absolute() ? target : folder / target;
+    if (target.is_absolute()) done = target.root_path();
+    const std::filesystem::path inside = target.relative_path();
+    std::vector<std::filesystem::path> parts(inside.begin(), inside.end());
+    rest.insert(rest.end(), parts.rbegin(), parts.rend());
   }
+  if (done.empty()) done = ".";
+  return done;
+}
+
+// A FIFO or socket in a sticky folder that others may write into is written only when its owner
+// is this user or the folder's owner, as the kernel's protected_fifos rule has it: anyone could
+// have made any other one to read what is written or to hold the program up.
+bool mayWriteThrough(const struct stat& entry, const std::filesystem::path& path,
+                     std::string& reason) {
+  if (!S_ISFIFO(entry.st_mode) && !S_ISSOCK(entry.st_mode)) return true;
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  struct stat shared {};
+  if (::stat(folder.c_str(), &shared) != 0) return true;
+  const bool open = (shared.st_mode & S_ISVTX) != 0 && (shared.st_mode & S_IWOTH) != 0;
+  if (!open || entry.st_uid == ::geteuid() || entry.st_uid == shared.st_uid) return true;
+  reason = std::string("is a ") + (S_ISFIFO(entry.st_mode) ? "FIFO" : "socket") +
+           " that another user made in the shared folder " + folder.string() +
+           "; it is not written to";
+  return false;
 }
 
 bool namesAFolder(const std::filesystem::path& path) {
@@ -98,44 +145,47 @@ std::optional<OutputTarget> resolveOutput(const std::string& name, std::string& 
     target.descriptor = descriptor;
     return target;
   }
-  struct stat status {};
-  if (::stat(name.c_str(), &status) == 0) {
-    if (S_ISDIR(status.st_mode)) {
-      reason = "is a folder; name a file";
-      return std::nullopt;
-    }
-    if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
-      target.kind = S_ISSOCK(status.st_mode) ? OutputKind::socket : OutputKind::stream;
-      target.path = name;
-      target.device = status.st_dev;
-      target.inode = status.st_ino;
-      return target;
-    }
-    if (!S_ISREG(status.st_mode)) {
-      reason = "is neither a regular file nor a character device, FIFO or socket";
-      return std::nullopt;
-    }
-  } else if (errno != ENOENT) {
-    reason = std::strerror(errno);
-    return std::nullopt;
-  }
+  // Every link on the way is judged before anything it leads to is looked at.
   std::optional<std::filesystem::path> final = followLinks(name, reason);
   if (!final) return std::nullopt;
-  if (namesAFolder(*final)) {
+  if (namesAFolder(name) || namesAFolder(*final)) {
     reason = "is a folder; name a file";
     return std::nullopt;
   }
-  target.path = std::move(*final);
-  if (::stat(target.path.c_str(), &status) == 0) {
-    // Another process may have put something else there since the first look.
-    if (!S_ISREG(status.st_mode)) {
-      reason = "changed while it was looked at; try again";
+  struct stat status {};
+  if (::lstat(final->c_str(), &status) != 0) {
+    if (errno != ENOENT) {
+      reason = std::strerror(errno);
       return std::nullopt;
     }
-    target.exists = true;
+    target.path = std::move(*final);
+    return target;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    reason = "is a folder; name a file";
+    return std::nullopt;
+  }
+  if (S_ISLNK(status.st_mode)) {
+    // Another process put a link there since the first look.
+    reason = "changed while it was looked at; try again";
+    return std::nullopt;
+  }
+  if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+    if (!mayWriteThrough(status, *final, reason)) return std::nullopt;
+    target.kind = S_ISSOCK(status.st_mode) ? OutputKind::socket : OutputKind::stream;
+    target.path = std::move(*final);
     target.device = status.st_dev;
     target.inode = status.st_ino;
+    return target;
   }
+  if (!S_ISREG(status.st_mode)) {
+    reason = "is neither a regular file nor a character device, FIFO or socket";
+    return std::nullopt;
+  }
+  target.path = std::move(*final);
+  target.exists = true;
+  target.device = status.st_dev;
+  target.inode = status.st_ino;
   return target;
 }
 

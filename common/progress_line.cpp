@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -108,8 +109,13 @@ void redrawSometimes() {
 
 }  // namespace
 
+bool dumbTerminal() {
+  const char* term = std::getenv("TERM");
+  return term != nullptr && std::string_view(term) == "dumb";
+}
+
 void startProgress(ProgressStart start) {
-  if (::isatty(STDERR_FILENO) != 1) return;
+  if (::isatty(STDERR_FILENO) != 1 || dumbTerminal()) return;
   const std::lock_guard lock(mutex);
   owner = ::getpid();
   visibleFrom = Clock::now() + (start == ProgressStart::afterASecond

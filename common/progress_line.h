@@ -15,6 +15,10 @@ namespace tav {
 // has worked for a second (small inputs are done before a line would help).
 enum class ProgressStart { atOnce, afterASecond };
 
+// Whether the terminal says it takes no control sequence (TERM=dumb, as an editor's shell
+// buffer has it): it then gets neither the line nor colour.
+bool dumbTerminal();
+
 // Turns the line on when standard error is a terminal; does nothing otherwise. Only the
 // process that calls it ever draws: a forked child that calls the functions below draws nothing.
 void startProgress(ProgressStart start);

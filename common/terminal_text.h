@@ -7,7 +7,8 @@
 
 namespace tav {
 
-// Control bytes (below 0x20 and 0x7f) as \xNN and the C1 controls U+0080 to U+009F as \uNNNN;
+// Control bytes (below 0x20 and 0x7f) as \xNN, and the C1 controls U+0080 to U+009F and the
+// bidirectional formatting characters U+202A to U+202E and U+2066 to U+2069 as \uNNNN;
 // everything else as is.
 std::string terminalText(std::string_view text);
 

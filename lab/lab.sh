@@ -459,6 +459,9 @@ lab_up() {
   [[ $(id -u) == 0 ]] || die "must run as root"
   if [[ -e $DIR ]]; then
     [[ -d $DIR && -z $(ls -A "$DIR") ]] || die "$DIR exists and is not empty"
+    # Its owner could rename and replace whatever up writes there: the CA that tav-req is told
+    # to trust, the config, the CGI program.
+    [[ $(stat -c %u "$DIR") == 0 ]] || die "$DIR belongs to another user ($(stat -c %U "$DIR")); give a folder of root's"
   fi
   # The topmost folder that mkdir -p is about to create, if any.
   local above=$DIR

@@ -42,7 +42,10 @@ int main(int argc, char** argv) {
     }
 
     // The report is saved, or the reason it was not is logged.
-    const int status = tav_rep::writeReport(options.outputDir, report) ? 0 : 1;
+    const int status = tav_rep::writeReport(options.outputDir, report,
+                                            {options.metadata, options.responses, options.config})
+                           ? 0
+                           : 1;
 
     // Platform labels go back to the library before the rest is released.
     labels.clear();

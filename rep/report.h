@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace tav_rep {
 
@@ -18,7 +19,9 @@ struct Report {
 // {"failed_uuids": [...], "total_count": N}
 nlohmann::json reportToJson(const Report& report);
 
-// Writes "report.json" into the output directory; true only when the whole text was saved.
-bool writeReport(const std::filesystem::path& outputDir, const Report& report);
+// Writes "report.json" into the output directory, never over one of `inputs`; true only when
+// the whole text was saved, else the reason is logged and an old report.json is left whole.
+bool writeReport(const std::filesystem::path& outputDir, const Report& report,
+                 const std::vector<std::string>& inputs = {});
 
 }  // namespace tav_rep

@@ -174,12 +174,17 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
 
 void HttpEngine::logFailure(CURLcode result, CURL* easy, const HttpRequest* request) const {
   const char* reason = curl_easy_strerror(result);
-  const auto text = errorTexts_.find(easy);
-  if (!isTlsFailure(result) || request == nullptr || text == errorTexts_.end()) {
+  if (request == nullptr) {
     spdlog::error(reason);
     return;
   }
-  const std::string_view detail(text->second.data(), strnlen(text->second.data(), CURL_ERROR_SIZE));
+  // A failed transfer leaves no uuid in responses.json: this line is what ties the failure to
+  // its request. libcurl's own text adds the cause of a TLS failure.
+  const auto text = errorTexts_.find(easy);
+  const std::string_view detail =
+      isTlsFailure(result) && text != errorTexts_.end()
+          ? std::string_view(text->second.data(), strnlen(text->second.data(), CURL_ERROR_SIZE))
+          : std::string_view();
   spdlog::error("{}{}{} (request {} to {})", reason, detail.empty() ? "" : ": ", detail,
                 request->uuid, request->url);
 }

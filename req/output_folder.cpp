@@ -69,8 +69,10 @@ bool writeOwnFile(const std::filesystem::path& path, const std::string& text) {
   // No O_TRUNC: a file that turns out not to be ours is left as it was.
   FdCloser fd{open(name.c_str(), O_WRONLY | O_CREAT | kSharedFolderFlags, 0666)};
   if (fd.fd < 0) {
-    const std::string problem = openProblem(errno);
-    return fail(problem.empty() ? "could not open file." : problem + ".");
+    const int error = errno;
+    const std::string problem = openProblem(error);
+    return fail(problem.empty() ? fmt::format("could not open file: {}.", std::strerror(error))
+                                : problem + ".");
   }
   struct stat info {};
   if (fstat(fd.fd, &info) != 0) return fail("could not open file.");
@@ -78,7 +80,13 @@ bool writeOwnFile(const std::filesystem::path& path, const std::string& text) {
     return fail(problem + ".");
   }
   if (ftruncate(fd.fd, 0) != 0 || !writeAll(fd.fd, text) || !fd.closeNow()) {
-    return fail("could not write file.");
+    const int error = errno;
+    // A cut-off file is no answer: it goes, while its name is still this very file.
+    struct stat now {};
+    if (lstat(name.c_str(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino) {
+      unlink(name.c_str());
+    }
+    return fail(fmt::format("could not write file: {}.", std::strerror(error)));
   }
   return true;
 }
@@ -122,7 +130,7 @@ bool replaceFile(const std::filesystem::path& path, const std::string& text) {
   // mkostemp creates with O_EXCL under a random name: nothing planted can be in the way.
   FdCloser fd{mkostemp(temporary.data(), O_CLOEXEC)};
   if (fd.fd < 0) {
-    spdlog::error("failed to save file {}: could not open file.", name);
+    spdlog::error("failed to save file {}: could not open file: {}.", name, std::strerror(errno));
     return false;
   }
   const auto fail = [&](const std::string& why) {
@@ -132,7 +140,7 @@ bool replaceFile(const std::filesystem::path& path, const std::string& text) {
   };
   // mkostemp's 0600 would keep the result from tav-rep running as another user.
   if (fchmod(fd.fd, 0666 & ~currentUmask()) != 0 || !writeAll(fd.fd, text) || !fd.closeNow()) {
-    return fail("could not write file.");
+    return fail(fmt::format("could not write file: {}.", std::strerror(errno)));
   }
   if (rename(temporary.c_str(), name.c_str()) != 0) {
     return fail(fmt::format("could not rename {} to it: {}", temporary, std::strerror(errno)));

@@ -7,10 +7,12 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
 #include "common/json_document.h"
+#include "common/terminal_text.h"
 #include "req/output_folder.h"
 
 namespace tav_req {
@@ -84,6 +86,17 @@ std::optional<std::string> readTaskFile(const std::filesystem::path& path,
   return std::move(read.text);
 }
 
+// The server's bytes as a log line shows them: escaped, so that no control sequence reaches a
+// terminal that shows the log and no line feed forges a log line, and cut after 200 bytes.
+std::string bodyForLog(const std::string& body) {
+  constexpr std::size_t kShown = 200;
+  if (body.size() <= kShown) return tav::terminalText(body);
+  std::size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(body[cut]) & 0xC0) == 0x80) --cut;
+  return fmt::format("{}... ({} bytes)", tav::terminalText(std::string_view(body).substr(0, cut)),
+                     body.size());
+}
+
 }  // namespace
 
 std::vector<std::string> responsesFileNames(const std::vector<Task>& tasks) {
@@ -105,7 +118,7 @@ bool saveResponses(const std::filesystem::path& outputDir, const std::string& fi
   json document = {{"tasks", json::array()}};
   for (std::size_t i = 0; i < responses.size(); ++i) {
     const HttpResponse& response = responses[i];
-    spdlog::info("{}: {} -- {}", response.uuid, response.code, response.body);
+    spdlog::info("{}: {} -- {}", response.uuid, response.code, bodyForLog(response.body));
     // A failed transfer has no uuid of its own; the request still names it.
     const std::string& requestUuid =
         i < task.requests.size() ? task.requests[i].uuid : response.uuid;

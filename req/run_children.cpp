@@ -137,9 +137,12 @@ ReapResult reapChildren(Children& children, RunProgress& progress) {
     if (*succeeded) {
       spdlog::info("child [{}] was successfully completed", pid);
       result.succeededTasks.push_back(i);
-    } else {
+    } else if (pid > 0) {
       spdlog::error("child [{}] was failed", pid);
       if (const auto status = children[i]->waitStatus()) nameHowItEnded(pid, *status);
+      result.allChildrenOk = false;
+    } else {
+      // Never started: the failed fork was logged with the task's user and label.
       result.allChildrenOk = false;
     }
   }

@@ -103,7 +103,19 @@ void checkConfig(const std::string& path, tav::LogCapture& recorder, Findings& f
 void checkFolder(const std::string& dir, const char* what, Findings& findings) {
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(dir, error);
-  if (std::filesystem::is_directory(status)) return;
+  if (std::filesystem::is_directory(status)) {
+    // Everyone may write there, but without the sticky bit anyone may also remove or replace
+    // the run's files (or swap one for a link while a program looks at it).
+    using std::filesystem::perms;
+    if ((status.permissions() & perms::others_write) != perms::none &&
+        (status.permissions() & perms::sticky_bit) == perms::none) {
+      findings.warning(fmt::format(
+          "{}: every user may write into this folder of the {} but it is not sticky: any local "
+          "user can remove or replace the run's files; chmod +t {}",
+          dir, what, dir));
+    }
+    return;
+  }
   if (std::filesystem::exists(status)) {
     findings.error(fmt::format(
         "{}: is a file, not a folder; tav-req writes the {} into a folder; give one", dir, what));

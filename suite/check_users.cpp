@@ -43,9 +43,21 @@ void checkCache(const std::string& where, const tav_req::Task& task, const TaskU
   if (!gssapi || cacheName == task.env.end()) return;
   const std::optional<std::string> file = fileCache(cacheName->second);
   if (!file) return;
+  if (file->empty()) {
+    findings.error(fmt::format(
+        "{}: KRB5CCNAME \"{}\" names no file; set it to the ticket cache kinit wrote for the user",
+        where, cacheName->second));
+    return;
+  }
   struct stat info {};
   const bool found = stat(file->c_str(), &info) == 0;
-  if (!found && errno == ENOENT) {
+  if (found && !S_ISREG(info.st_mode)) {
+    // A folder or a FIFO holds no ticket; a FIFO would even hold the child up.
+    findings.error(fmt::format(
+        "{}: KRB5CCNAME file cache {} is not a regular file ({}); set it to the ticket cache "
+        "kinit wrote for the user",
+        where, *file, S_ISDIR(info.st_mode) ? "a folder" : "a device, FIFO or socket"));
+  } else if (!found && errno == ENOENT) {
     findings.error(fmt::format(
         "{}: KRB5CCNAME file cache {} is missing; get a ticket with kinit -c {} as that user",
         where, *file, *file));

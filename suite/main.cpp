@@ -1,6 +1,9 @@
 // tav-suite: generates a suite from a description, checks a suite before a run, splits a suite
 // over several machines and joins their answers, and makes the suite of a run's failures.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -60,6 +63,13 @@ int main(int argc, char** argv) {
   try {
     if (const std::optional<int> status = runSubcommand(command, args)) {
       tav::stopProgress();
+      // Findings still in the buffer: a full disk or a closed descriptor shows only now, and
+      // findings that never arrived are a failed command.
+      std::cout.flush();
+      if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::cerr << "error: standard output: cannot write: " << std::strerror(errno) << std::endl;
+        return 1;
+      }
       return *status;
     }
   } catch (const std::exception& error) {

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <unordered_map>
 #include <vector>
 
@@ -106,6 +108,16 @@ int runMerge(const MergeOptions& options) {
   std::unordered_map<std::string, std::size_t> inputOf;  // uuid -> index of its input
   for (std::size_t i = 0; i < options.inputs.size(); ++i) {
     const std::string& path = options.inputs[i];
+    // One shard named twice would otherwise read as every request having run on two shards.
+    for (std::size_t earlier = 0; earlier < i; ++earlier) {
+      std::error_code error;
+      if (std::filesystem::equivalent(options.inputs[earlier], path, error)) {
+        reportFileError(path, fmt::format("is given twice (as {} too); name each shard's "
+                                          "responses file once",
+                                          options.inputs[earlier]));
+        return 2;
+      }
+    }
     tav::progressPhase("joining " + path, "answer", "answers");
     std::optional<json> answers = answersOf(path);
     if (!answers) return 2;

@@ -109,6 +109,15 @@ void checkTrust(const std::string& tasksPath, const std::vector<tav_req::Task>& 
           options.caFile));
     }
   }
+  if (!options.caPath.empty() && hashedCertificateCount(options.caPath) == 0) {
+    // OpenSSL finds a CA in a folder only under the name of its subject's hash: a certificate
+    // copied in without `openssl rehash` is never looked at.
+    findings.warning(fmt::format(
+        "{}: the CA folder holds no certificate under a hashed name (such as 5ed36f99.0), so "
+        "tav-req's children trust none in it; run openssl rehash {} after copying the CA's "
+        "certificate in",
+        options.caPath, options.caPath));
+  }
   std::set<std::string> checked;
   std::size_t skipped = 0;
   for (std::size_t t = 0; t < tasks.size(); ++t) {

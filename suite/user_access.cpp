@@ -144,6 +144,12 @@ std::optional<TaskUserId> findUser(const std::string& name) {
   return TaskUserId{name, found->pw_uid, found->pw_gid};
 }
 
+std::size_t hashedCertificateCount(const std::string& dir) {
+  std::size_t count = 0;
+  for (const std::string& name : hashedNames(dir)) count += name[9] == 'r' ? 0 : 1;
+  return count;
+}
+
 AccessProbe::AccessProbe() {
   if (geteuid() != 0) return;
   // An ignored SIGCHLD, inherited by the helper, would have the kernel reap its children before

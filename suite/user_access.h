@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,10 @@ struct TaskUserId {
 
 // The user of that name on this machine; no value when there is none.
 std::optional<TaskUserId> findUser(const std::string& name);
+
+// How many certificates the CA folder holds under the hashed names OpenSSL looks them up by
+// ("5ed36f99.0"; revocation lists not counted), listed as the caller.
+std::size_t hashedCertificateCount(const std::string& dir);
 
 // A small helper process, started before the suite is loaded, that forks one child per
 // question. Forking the helper instead of the checker keeps each fork cheap and the checker's

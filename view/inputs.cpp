@@ -2,8 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <iostream>
 #include <map>
+#include <system_error>
 
 #include "common/input_file.h"
 #include "common/progress_line.h"
@@ -80,6 +82,14 @@ std::optional<Inputs> loadInputs(const Options& options, tav::LogCapture& captur
     return std::nullopt;
   }
 
+  // One file cannot be both: a failure below could not tell which of the two it was about.
+  std::error_code same;
+  if (std::filesystem::equivalent(options.metadata, options.responses, same)) {
+    reportInputError(options.responses,
+                     "is the metadata file (-m) as well; give the merged "
+                     "responses.json of the run");
+    return std::nullopt;
+  }
   std::filesystem::path failedPath;
   inputs.table = tav_rep::loadData(options.metadata, options.responses, failedPath);
   if (inputs.table.empty()) {

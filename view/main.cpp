@@ -1,7 +1,9 @@
 // tav-view: explains the verdict on every recorded answer, as tav-rep decides it, on the
 // terminal and in the JUnit, HTML and JSON files asked for. Exit status 0 when every request
 // passed, 1 when some failed, 2 when an input or output cannot be used.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 
@@ -35,6 +37,12 @@ int main(int argc, char** argv) {
     if (!tav_view::writeOutputs(options, *inputs, entries, summary)) return kUnusable;
     tav::stopProgress();
     tav_view::printSummary(stdout, *inputs, summary, options.quiet, tav_view::useColour());
+    // The summary's last part is still in the buffer: a full disk or a closed descriptor shows
+    // only now, and a summary that never arrived is no verdict.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+      std::fprintf(stderr, "tav-view: standard output: cannot write: %s\n", std::strerror(errno));
+      return kUnusable;
+    }
     if (options.failOnNew) {
       // Without a baseline every failure is new.
       if (!baseline) return summary.failed == 0 ? 0 : 1;

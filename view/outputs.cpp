@@ -33,7 +33,8 @@ bool writeOutputs(const Options& options, const Inputs& inputs,
 bool useColour() {
   // An empty NO_COLOR counts as not set, as the convention has it.
   const char* noColour = std::getenv("NO_COLOR");
-  return ::isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || *noColour == '\0');
+  return ::isatty(STDOUT_FILENO) == 1 && !tav::dumbTerminal() &&
+         (noColour == nullptr || *noColour == '\0');
 }
 
 }  // namespace tav_view

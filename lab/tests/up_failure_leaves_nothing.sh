@@ -56,6 +56,15 @@ bash "$LAB_SH" up "$busy" 2>/dev/null
 check "$?" 1 "exit status of up into a non-empty folder"
 check "$(ls -A "$busy")" file "content of the non-empty folder"
 
+# A folder another user owns: that user could replace the lab's CA, config and CGI program.
+new_tmp
+theirs=$NEW_TMP
+chown nobody "$theirs"
+bash "$LAB_SH" up "$theirs" 2>"$dir/theirs.err"
+check "$?" 1 "exit status of up into a folder of another user"
+check_contains "$(cat "$dir/theirs.err")" "belongs to another user" "message of that up"
+check "$(ls -A "$theirs")" "" "content of that folder after the up"
+
 TAV_PCAPS=$busy/file bash "$LAB_SH" up "$dir/lab2" 2>/dev/null
 check "$?" 1 "exit status of up with a TAV_PCAPS that is not executable"
 check "$(lab_processes "$dir/lab2" | wc -l)" 0 "processes left by that up"

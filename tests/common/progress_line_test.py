@@ -47,13 +47,13 @@ def throttle(process):
         pass
 
 
-def on_terminal(argv, stdout_too, slow=False):
+def on_terminal(argv, stdout_too, slow=False, env_extra=None):
     """Runs argv with standard error (and standard output when stdout_too) on a raw
     pseudo-terminal, so no line feed is translated; what the terminal received, the standard
     output when it went elsewhere, and the status. With slow, the program is throttled."""
     master, slave = os.openpty()
     tty.setraw(slave)
-    env = dict(os.environ, NO_COLOR="1")
+    env = {**os.environ, "NO_COLOR": "1", **(env_extra or {})}
     # A file, not a pipe: a large summary would fill a pipe no one reads meanwhile.
     out_file = tempfile.TemporaryFile()
     process = subprocess.Popen([str(a) for a in argv], stdin=subprocess.DEVNULL, env=env,
@@ -192,6 +192,11 @@ def check_view_and_suite(work):
     seen, _, _ = on_terminal([VIEW, *inputs], stdout_too=True, slow=True)
     head, _, rest = seen.rpartition(ERASE)
     expect(head and rest == summary, f"tav-view's summary mixed with its line: {rest[:200]!r}")
+    # A terminal that takes no control sequence (TERM=dumb: an editor's shell buffer) gets the
+    # summary alone, without the line and without colour.
+    seen, _, _ = on_terminal([VIEW, *inputs], stdout_too=True, slow=True,
+                             env_extra={"TERM": "dumb", "NO_COLOR": ""})
+    expect(seen == summary, f"tav-view on TERM=dumb: {seen[:200]!r}")
     seen, _, _ = on_terminal([VIEW, *inputs, "--quiet"], stdout_too=True)
     expect(ERASE not in seen and seen.startswith(b"requests 20000"), f"tav-view --quiet: {seen[:200]!r}")
 

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -238,16 +240,51 @@ TEST_F(RepE2eTest, ReportThatCannotBeSavedEndsWithStatusOne) {
               json{responseEntry("a", 200, "level 2")}.dump());
   const std::string path = (outDir / "report.json").string();
 
-  // A directory in the report's place cannot be opened for writing, even by root.
+  // A folder in the report's place is refused.
   fs::create_directory(outDir / "report.json");
   EXPECT_EQ(run().status, 1);
-  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": could not open file."});
-
-  // A full device accepts the open and loses the text.
+  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": is a folder; name a file"});
   fs::remove(outDir / "report.json");
-  fs::create_symlink("/dev/full", outDir / "report.json");
+
+  // A full device takes the open and loses the text.
+  SKIP_UNLESS_ROOT();
+  ASSERT_EQ(mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+  fs::create_symlink(dir / "full", outDir / "report.json");
   EXPECT_EQ(run().status, 1);
-  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": could not write file."});
+  EXPECT_EQ(logLines(),
+            Lines{"error failed to save file " + path + ": cannot write: No space left on device"});
+}
+
+// The example's output and log folders are mode 1777: a link that another user planted there at
+// report.json's or report.log's name never leads root's tav-rep to overwrite what it points to.
+TEST_F(RepE2eTest, LinksAnotherUserPlantedInTheSharedFoldersAreNotWrittenThrough) {
+  SKIP_UNLESS_ROOT();
+  writeInputs(json{metadataEntry("a", "2:3", "1:1")}.dump(),
+              json{responseEntry("a", 200, "level 2")}.dump());
+  fs::permissions(outDir, fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(logDir, fs::perms::all | fs::perms::sticky_bit);
+  const fs::path victim = dir / "victim";
+  writeFile(victim, "keep");
+  const auto plant = [&](const fs::path& at) {
+    fs::create_symlink(victim, at);
+    ASSERT_EQ(lchown(at.c_str(), 65534, 65534), 0);
+  };
+
+  plant(outDir / "report.json");
+  EXPECT_EQ(run().status, 1);
+  EXPECT_EQ(readFile(victim), "keep");
+  EXPECT_EQ(logLines(), Lines{"error failed to save file " + (outDir / "report.json").string() +
+                              ": is a symbolic link that another user made in the shared folder " +
+                              outDir.string() + "; it is not followed"});
+
+  fs::remove(logDir / "report.log");
+  plant(logDir / "report.log");
+  const auto result = run();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(readFile(victim), "keep");
+  EXPECT_EQ(result.err, "Error: cannot log to " + (logDir / "report.log").string() +
+                            ": it is a symbolic link\n");
+  EXPECT_TRUE(fs::is_symlink(outDir / "report.json"));
 }
 
 TEST_F(RepE2eTest, LogThatCannotBeCreatedEndsTheRunOnStandardError) {

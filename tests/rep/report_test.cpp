@@ -41,22 +41,24 @@ TEST(ReportTest, WriteSavesTheWholeTextOrSaysWhyNot) {
   const std::string path = (dir / "report.json").string();
   EXPECT_EQ(log.take(), (LogRecords{{"info", "saved result to " + path}}));
 
-  // A report.json that is a directory cannot be opened, even by root.
+  // A folder in the report's place is refused before anything is written.
   std::filesystem::remove(dir / "report.json");
   std::filesystem::create_directory(dir / "report.json");
   EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
   EXPECT_EQ(log.take(),
-            (LogRecords{{"error", "failed to save file " + path + ": could not open file."}}));
-
-  // A full device takes the open but not the text.
+            (LogRecords{{"error", "failed to save file " + path + ": is a folder; name a file"}}));
   std::filesystem::remove(dir / "report.json");
-  std::filesystem::create_symlink("/dev/full", dir / "report.json");
-  EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
-  EXPECT_EQ(log.take(),
-            (LogRecords{{"error", "failed to save file " + path + ": could not write file."}}));
+
+  // An input is never overwritten, whatever name leads to it.
+  tav_test::writeFile(dir / "responses.json", "[]");
+  std::filesystem::create_symlink("responses.json", dir / "report.json");
+  EXPECT_FALSE(tav_rep::writeReport(dir.path(), report, {(dir / "responses.json").string()}));
+  EXPECT_EQ(tav_test::readFile(dir / "responses.json"), "[]");
+  log.take();
+  std::filesystem::remove(dir / "report.json");
 
   EXPECT_FALSE(tav_rep::writeReport(dir / "missing", report));
   EXPECT_EQ(log.take(),
             (LogRecords{{"error", "failed to save file " + (dir / "missing/report.json").string() +
-                                      ": could not open file."}}));
+                                      ": cannot write: No such file or directory"}}));
 }

@@ -64,6 +64,24 @@ TEST_F(ResponsesFileTest, SavesEntriesUnderTasksWithTwoSpaceIndent) {
                                {"info", "saved result to " + path("responses_tester_2_31.json")}}));
 }
 
+// The server under test chooses the body: in the log it can neither drive the terminal of whoever
+// reads the log, nor forge a log line, nor fill the log; the file keeps every byte.
+TEST_F(ResponsesFileTest, TheLogShowsABodyEscapedAndCut) {
+  Task task = taskOf("tester", 1, 1);
+  task.requests = {{"u1", "http://h/1", ""}, {"u2", "http://h/2", ""}};
+  const std::string hostile = "\x1b]0;owned\x07\n[error] forged\xe2\x80\xae";
+  const std::string large = std::string(199, 'a') + "\xc3\xa9" + std::string(1000, 'b');
+  ASSERT_TRUE(
+      saveResponses(dir.path(), "r.json", task, {{200, hostile, "u1"}, {200, large, "u2"}}));
+  const std::vector<LogRecord> records = log.records();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].message, "u1: 200 -- \\x1b]0;owned\\x07\\x0a[error] forged\\u202e");
+  EXPECT_EQ(records[1].message, "u2: 200 -- " + std::string(199, 'a') + "... (1201 bytes)");
+  const nlohmann::json saved = nlohmann::json::parse(readFile(dir / "r.json"));
+  EXPECT_EQ(saved["tasks"][0]["body"], hostile);
+  EXPECT_EQ(saved["tasks"][1]["body"], large);
+}
+
 TEST_F(ResponsesFileTest, EmptyTaskSavesAnEmptyArray) {
   ASSERT_TRUE(saveResponses(dir.path(), "r.json", taskOf("a", 0, 0), {}));
   EXPECT_EQ(readFile(dir / "r.json"), "{\n  \"tasks\": []\n}");

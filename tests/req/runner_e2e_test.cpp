@@ -159,9 +159,9 @@ TEST_F(RunnerTest, AnOutputDirectoryTheUserCannotWriteFailsThatChild) {
   ASSERT_EQ(logs.size(), 1u);
   const Lines child = messages(logs[0]);
   ASSERT_GE(child.size(), 2u);
-  EXPECT_EQ(
-      child[child.size() - 2],
-      "error failed to save file " + out("responses_nobody_0_0.json") + ": could not open file.");
+  EXPECT_EQ(child[child.size() - 2], "error failed to save file " +
+                                         out("responses_nobody_0_0.json") +
+                                         ": could not open file: Permission denied.");
   EXPECT_EQ(child.back(), "info child end");
   EXPECT_EQ(readFile(outDir / "responses.json"), "null");
 }
@@ -234,30 +234,42 @@ TEST_F(RunnerTest, TasksOfOneUserAndLabelWriteSeparateFiles) {
   EXPECT_EQ(uuids, (std::vector<std::string>{"a", "b", "c"}));
 }
 
-// A tasks file that cannot be used starts no child and writes nothing.
+// A tasks file that cannot be used starts no child and writes nothing, and standard error says
+// why in a person's words: the status alone would tell nothing.
 TEST_F(RunnerTest, AnUnusableTasksFileStartsNoChild) {
   SKIP_UNLESS_ROOT();
-  const std::vector<std::pair<std::string, Lines>> cases = {
-      {"[]", Lines{}},
+  const std::string path = (dir / "tasks.json").string();
+  struct Case {
+    std::string tasks;
+    Lines log;
+    std::string why;
+  };
+  const std::vector<Case> cases = {
+      {"[]", Lines{"critical " + path + ": it holds no task"}, "it holds no task"},
       {json::array({task("nobody", "0:0", {}), task("daemon", "7", {})}).dump(),
-       Lines{"critical Failed to parse data: invalid mac_label \"7\": it has no colon"}},
+       Lines{"critical Failed to parse data: invalid mac_label \"7\": it has no colon"},
+       "tasks[1] (user daemon): invalid mac_label \"7\": it has no colon"},
       {"{}",
        Lines{"critical Failed to parse data: [json.exception.type_error.302] type must be array, "
-             "but is object; exception id 302"}},
+             "but is object; exception id 302"},
+       "the top level is object, not an array of tasks"},
       // getpwnam and the file names stop at the NUL: both would run as daemon into one file.
       {json::array({task(std::string("daemon\0a", 8), "0:0", {request("a", server.url("/ok"))}),
                     task(std::string("daemon\0b", 8), "0:0", {request("b", server.url("/ok"))})})
            .dump(),
        Lines{"critical Failed to parse data: invalid user name \"daemon\\u0000a\": it holds a NUL "
-             "byte"}},
+             "byte"},
+       "tasks[0] (user daemon\\x00a): invalid user name \"daemon\\u0000a\": it holds a NUL byte"},
       {json::array({task("", "0:0", {})}).dump(),
-       Lines{"critical Failed to parse data: invalid user name \"\": it is empty"}},
+       Lines{"critical Failed to parse data: invalid user name \"\": it is empty"},
+       "tasks[0] (user ): invalid user name \"\": it is empty"},
   };
-  for (const auto& [tasks, expected] : cases) {
+  for (const auto& [tasks, expected, why] : cases) {
     SCOPED_TRACE(tasks);
     const auto result = runReqText(tasks);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(mainLog(), expected);
+    EXPECT_EQ(result.err, "tav-req: " + path + ": " + why + "\n");
     EXPECT_EQ(childLogs(logDir).size(), 0u);
     EXPECT_TRUE(fs::is_empty(outDir));
   }
@@ -309,7 +321,11 @@ TEST_F(RunnerTest, AUrlOfAnotherSchemeIsAFailedTransferAndNothingIsReadForIt) {
     {"uuid": "", "code": 0, "body": ""},
     {"uuid": "n1", "code": 200, "body": "ok"}])"));
   const Lines child = messages(childLogsInTaskOrder().at(0));
-  EXPECT_EQ(startingWith(child, "error "), Lines(3, "error Unsupported protocol"));
+  EXPECT_EQ(startingWith(child, "error "),
+            (Lines{"error Unsupported protocol (request f1 to file://" + file.string() + ")",
+                   "error Unsupported protocol (request f2 to FILE://" + file.string() + ")",
+                   fmt::format("error Unsupported protocol (request g1 to gopher://127.0.0.1:{}/x)",
+                               server.port())}));
   // The server saw the http request only.
   EXPECT_EQ(tav_test::readLines(dir / "server.log"), (Lines{"start /ok", "end /ok"}));
 }
@@ -327,7 +343,9 @@ TEST_F(RunnerTest, ARequestThatRunsOutOfTimeIsAFailedTransferAndTheNextIsSent) {
     {"uuid": "n2", "code": 200, "body": "ok"},
     {"uuid": "d1", "code": 200, "body": "ok"}])"));
   const Lines child = messages(childLogsInTaskOrder().at(0));
-  EXPECT_NE(std::find(child.begin(), child.end(), "error Timeout was reached"), child.end());
+  const std::string timedOut =
+      "error Timeout was reached (request n1 to " + server.url("/hang") + ")";
+  EXPECT_NE(std::find(child.begin(), child.end(), timedOut), child.end());
 }
 
 // The documented upper bound is taken, and libcurl takes it too: the requests are answered.

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -25,8 +26,10 @@ struct Suite {
 class SuiteCheck : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The test folder is the log folder of most runs: open to the task users, and sticky.
+    fs::permissions(dir.path(), fs::perms::sticky_bit, fs::perm_options::add);
     fs::create_directory(dir / "out");
-    fs::permissions(dir / "out", fs::perms::all);
+    fs::permissions(dir / "out", fs::perms::all | fs::perms::sticky_bit);
     for (const char* user : {"nobody", "daemon"}) {
       const fs::path cache = dir / fmt::format("cc_{}", user);
       tav_test::writeFile(cache, "ticket");
@@ -162,6 +165,23 @@ TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
        "error: " + t + "tasks[1] (user daemon): KRB5CCNAME file cache " +
            (dir / "cc_daemon").string() + " is empty",
        1},
+      // A folder or a FIFO holds no ticket; the FIFO is never opened.
+      {[&](Suite& s) {
+         fs::create_directories(dir / "cc_folder");
+         s.tasks[1]["env"]["KRB5CCNAME"] = "FILE:" + (dir / "cc_folder").string();
+       },
+       "error: " + t + "tasks[1] (user daemon): KRB5CCNAME file cache " +
+           (dir / "cc_folder").string() + " is not a regular file (a folder)",
+       1},
+      {[&](Suite& s) {
+         if (!fs::exists(dir / "cc_fifo")) ::mkfifo((dir / "cc_fifo").c_str(), 0666);
+         s.tasks[0]["env"]["KRB5CCNAME"] = (dir / "cc_fifo").string();
+       },
+       "error: " + t + "tasks[0] (user nobody): KRB5CCNAME file cache " +
+           (dir / "cc_fifo").string() + " is not a regular file (a device, FIFO or socket)",
+       1},
+      {[](Suite& s) { s.tasks[0]["env"]["KRB5CCNAME"] = "FILE:"; },
+       "error: " + t + "tasks[0] (user nobody): KRB5CCNAME \"FILE:\" names no file", 1},
       {[](Suite& s) { s.metadata[4]["max_mac_label"] = "0:0"; },
        "warning: " + m +
            "subject_label \"1:1\" is outside the user's range 0:0..0:0 in 1 entry: [4] "
@@ -305,6 +325,10 @@ TEST_F(SuiteCheck, TextFromTheFilesIsEscaped) {
   suite.metadata[5]["object_label"] =
       "\xc2\x9b"
       "1m";
+  // A right-to-left override would show the rest of the line reversed.
+  suite.tasks[0]["requests"][1]["uuid"] =
+      "ab\xe2\x80\xae"
+      "dc";
   const auto result = check(suite);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << result.out;
@@ -312,6 +336,8 @@ TEST_F(SuiteCheck, TextFromTheFilesIsEscaped) {
   EXPECT_NE(result.out.find("requests[0] \"\\x1b[2J\\x1b]0;owned\\x07\""), std::string::npos)
       << result.out;
   EXPECT_NE(result.out.find("\"\\u009b1m\" is not a label"), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("\xe2\x80\xae"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\"ab\\u202edc\""), std::string::npos) << result.out;
 }
 
 // Inputs that cannot be read, or that are other files of a suite, are told as such.
@@ -342,6 +368,38 @@ TEST_F(SuiteCheck, UnusableInputsAreToldAsSuch) {
                             "folder; give one\n"),
             std::string::npos)
       << result.out;
+}
+
+// A folder every user may write into but without the sticky bit lets anyone remove or replace
+// the run's files: said for the output and the log folder alike, and not for a sticky one.
+TEST_F(SuiteCheck, AFolderOpenToEveryoneWithoutTheStickyBitIsWarnedAbout) {
+  const std::string out = (dir / "out").string();
+  fs::create_directory(dir / "logs");
+  const std::string logs = (dir / "logs").string();
+  const auto run = [&] {
+    return runSuite({"check", "-t", (dir / "tasks.json").string(), "-m",
+                     (dir / "metadata.json").string(), "-o", out, "-d", logs});
+  };
+  writeJson(dir / "tasks.json", clean.tasks);
+  writeJson(dir / "metadata.json", clean.metadata);
+  fs::permissions(dir / "out", fs::perms::all);
+  fs::permissions(dir / "logs", fs::perms::all);
+  const auto open = run();
+  EXPECT_NE(open.out.find("warning: " + out +
+                          ": every user may write into this folder of the answers but it is not "
+                          "sticky: any local user can remove or replace the run's files; chmod "
+                          "+t " +
+                          out + "\n"),
+            std::string::npos)
+      << open.out;
+  EXPECT_NE(open.out.find("warning: " + logs + ": every user may write into this folder of the " +
+                          "logs but it is not sticky"),
+            std::string::npos)
+      << open.out;
+
+  fs::permissions(dir / "out", fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(dir / "logs", fs::perms::owner_all);
+  EXPECT_EQ(run().out.find("not sticky"), std::string::npos);
 }
 
 TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
@@ -458,6 +516,19 @@ TEST_F(SuiteCheck, CaFileAndFolderAreTriedAsTheUsersWithHttpsRequests) {
   const auto folder = checkWith({"--cacert", certs.string()});
   EXPECT_EQ(folder.status, 1);
   EXPECT_NE(folder.err.find("Value must name an existing file."), std::string::npos);
+
+  // A certificate copied into a folder without `openssl rehash`: OpenSSL never looks at it.
+  const fs::path copied = dir / "copied";
+  fs::create_directory(copied);
+  tav_test::writeFile(copied / "site-ca.pem", pem);
+  tav_test::writeFile(copied / "0123abcd.r0", "");
+  const auto unhashed = checkWith({"--capath", copied.string()});
+  EXPECT_EQ(unhashed.status, 0);
+  EXPECT_EQ(unhashed.out, "warning: " + copied.string() +
+                              ": the CA folder holds no certificate under a hashed name (such as "
+                              "5ed36f99.0), so tav-req's children trust none in it; run openssl "
+                              "rehash " +
+                              copied.string() + " after copying the CA's certificate in\n");
 }
 
 }  // namespace

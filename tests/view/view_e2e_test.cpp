@@ -271,7 +271,7 @@ TEST(ViewE2E, HintsNameTheirRequestsOneLinePerUser) {
 TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
   struct Case {
     std::string file;
-    std::string content;  // "-": the file is removed; "/": a folder
+    std::string content;  // "-": the file is removed; "/": a folder; "@NAME": a link to NAME
     std::string reason;   // the whole rest of the line, or its start when it ends in "..."
   };
   const std::string perTask = R"({"tasks": [{"uuid": "a", "code": 200, "body": ""}]})";
@@ -307,6 +307,8 @@ TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
             "requests": [{"uuid": "u", "auth_type": "basic"}]}])",
        "tasks[0] (user a): requests[0] has no \"uri\""},
       {"junit-folder", "", "cannot write: No such file or directory"},
+      {"responses.json", "@metadata.json",
+       "is the metadata file (-m) as well; give the merged responses.json of the run"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file + " " + c.content);
@@ -318,6 +320,9 @@ TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
     } else if (c.content == "/") {
       std::filesystem::remove(named);
       std::filesystem::create_directory(named);
+    } else if (c.content.starts_with("@")) {
+      std::filesystem::remove(named);
+      std::filesystem::create_symlink(c.content.substr(1), named);
     } else if (c.file != "junit-folder") {
       tav_test::writeFile(named, c.content);
     }
@@ -340,6 +345,19 @@ TEST(ViewE2E, UnusableInputIsStatusTwoWithOneLineAndNoOutputFile) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_EQ(filesIn(dir.path()), before);
   }
+}
+
+// The metadata named again as the responses: said as such, not as a key the loader missed.
+TEST(ViewE2E, TheSameFileAsMetadataAndResponsesIsSaidAsSuch) {
+  tav_test::TempDir dir;
+  writeSuite(dir);
+  const std::string metadata = (dir / "metadata.json").string();
+  const auto result = tav_test::runProgram(
+      {TAV_VIEW_PATH, "-m", metadata, "-r", metadata, "-c", (dir / "config.json").string()});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "tav-view: " + metadata +
+                            ": is the metadata file (-m) as well; give the merged responses.json "
+                            "of the run\n");
 }
 
 TEST(ViewE2E, UnreadableInputIsPermissionDenied) {

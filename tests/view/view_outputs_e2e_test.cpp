@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -153,6 +155,57 @@ TEST(ViewOutputs, ALinkStaysAndItsFinalTargetGetsTheOutput) {
   EXPECT_EQ(contentOf(dir / "pages").size(), 2u);
 }
 
+// The summary is an output too: one that cannot be written (a full disk, a closed standard
+// output) is status 2 with the reason, never a silent pass.
+TEST(ViewOutputs, ASummaryThatCannotBeWrittenIsStatusTwo) {
+  SKIP_UNLESS_ROOT();
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  const auto [null, full] = nullAndFull(dir);
+  std::string command = "exec";
+  for (const std::string& arg : viewArgs(dir, {})) command += " '" + arg + "'";
+  for (const std::string& redirect :
+       std::vector<std::string>{" >'" + full.string() + "'", " >&-"}) {
+    const auto result = tav_test::runProgram({"/bin/sh", "-c", command + redirect});
+    EXPECT_EQ(result.status, 2) << redirect;
+    EXPECT_TRUE(result.err.starts_with("tav-view: standard output: cannot write: "))
+        << redirect << ": " << result.err;
+  }
+  const auto toNull =
+      tav_test::runProgram({"/bin/sh", "-c", command + " >'" + null.string() + "'"});
+  EXPECT_EQ(toNull.status, 1) << toNull.err;
+  EXPECT_EQ(toNull.err, "");
+}
+
+// A signal that ends the program while the set is written (here: held up opening a FIFO that
+// nobody reads) removes the temporary files already written, and the folder is as it was.
+TEST(ViewOutputs, ASignalMidwayLeavesNoTemporaryFileBehind) {
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  fs::create_directory(dir / "pages");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const tav_test::Fd out = tav_test::temporaryFile();
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const pid_t pid =
+        tav_test::spawnProgram(viewArgs(dir, {"--html", (dir / "pages" / "new.html").string(),
+                                              "--json", (dir / "fifo").string()}),
+                               {}, {-1, out.get(), out.get()});
+    bool written = false;
+    for (int i = 0; i < 500 && !written; ++i) {
+      written = !fs::is_empty(dir / "pages");
+      if (!written) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(written) << "no temporary file appeared";
+    // The program is in the FIFO's open by now or soon; a signal before it is handled alike.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(pid, signal);
+    EXPECT_EQ(tav_test::waitForChild(pid), 128 + signal);
+    for (const auto& left : fs::directory_iterator(dir / "pages")) {
+      ADD_FAILURE() << "signal " << signal << " left " << left.path().filename();
+    }
+  }
+}
+
 TEST(ViewOutputs, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
   SKIP_UNLESS_ROOT();
   tav_test::TempDir dir;
@@ -170,6 +223,36 @@ TEST(ViewOutputs, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
                             ": is a symbolic link that another user made in the shared folder " +
                             shared.string() + "; it is not followed\n");
   EXPECT_EQ(tav_test::readFile(dir / "precious"), "keep");
+
+  // Nor is one that leads to a device, nor one on the way to the output, and another user's
+  // FIFO there is not written to: none of them is opened.
+  const auto [null, full] = nullAndFull(dir);
+  fs::create_directory(dir / "victims");
+  tav_test::writeFile(dir / "victims" / "passwd", "keep");
+  const std::vector<std::pair<std::string, fs::path>> planted = {{"device.json", null},
+                                                                 {"folder", dir / "victims"}};
+  for (const auto& [name, to] : planted) {
+    fs::create_symlink(to, shared / name);
+    ASSERT_EQ(::lchown((shared / name).c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(::mkfifo((shared / "fifo.json").c_str(), 0666), 0);
+  ASSERT_EQ(::chown((shared / "fifo.json").c_str(), 65534, 65534), 0);
+  // A reader, as the planter would keep one: a writer that opened the FIFO would not block.
+  const tav_test::Fd reader(::open((shared / "fifo.json").c_str(), O_RDONLY | O_NONBLOCK));
+  const std::vector<std::pair<fs::path, std::string>> refused = {
+      {shared / "device.json", "is a symbolic link that another user made in the shared folder " +
+                                   shared.string() + "; it is not followed"},
+      {shared / "folder" / "passwd",
+       "is a symbolic link that another user made in the shared folder " + shared.string() +
+           "; it is not followed"},
+      {shared / "fifo.json", "is a FIFO that another user made in the shared folder " +
+                                 shared.string() + "; it is not written to"}};
+  for (const auto& [output, reason] : refused) {
+    const auto run = tav_test::runProgram(viewArgs(dir, {"--json", output.string()}));
+    EXPECT_EQ(run.status, 2) << output;
+    EXPECT_EQ(run.err, "tav-view: " + output.string() + ": " + reason + "\n");
+  }
+  EXPECT_EQ(tav_test::readFile(dir / "victims" / "passwd"), "keep");
 }
 
 TEST(ViewOutputs, NamesThatCannotBeOutputsStopTheRunBeforeAnythingIsWritten) {
