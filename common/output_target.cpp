@@ -49,6 +49,26 @@ bool mayFollow(const struct stat& link, const std::filesystem::path& folder, std
   return false;
 }
 
+// A FIFO, socket or device in a sticky folder that others may write into is written to only
+// when its owner is this user or the folder's owner: another user's FIFO there would hold the
+// program until that user reads, and what is written goes to that user.
+bool mayWriteThrough(const struct stat& entry, const std::filesystem::path& folder,
+                     std::string& reason) {
+  struct stat shared {};
+  if (::stat(folder.c_str(), &shared) != 0) {
+    reason = std::string("cannot look at its folder: ") + std::strerror(errno);
+    return false;
+  }
+  const bool open = (shared.st_mode & S_ISVTX) != 0 && (shared.st_mode & S_IWOTH) != 0;
+  if (!open || entry.st_uid == ::geteuid() || entry.st_uid == shared.st_uid) return true;
+  const char* what = S_ISFIFO(entry.st_mode)   ? "a FIFO"
+                     : S_ISSOCK(entry.st_mode) ? "a socket"
+                                               : "a device";
+  reason = std::string("is ") + what + " that another user made in the shared folder " +
+           folder.string() + "; it is not written to";
+  return false;
+}
+
 // The name after following every symbolic link; the name itself when it is none or does not
 // exist yet.
 std::optional<std::filesystem::path> followLinks(std::filesystem::path path, std::string& reason) {
@@ -98,13 +118,18 @@ std::optional<OutputTarget> resolveOutput(const std::string& name, std::string& 
     target.descriptor = descriptor;
     return target;
   }
+  // Links first, so that one another user planted is refused whatever it points to.
+  std::optional<std::filesystem::path> final = followLinks(name, reason);
+  if (!final) return std::nullopt;
   struct stat status {};
-  if (::stat(name.c_str(), &status) == 0) {
+  if (::stat(final->c_str(), &status) == 0) {
     if (S_ISDIR(status.st_mode)) {
       reason = "is a folder; name a file";
       return std::nullopt;
     }
     if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+      const std::filesystem::path folder = final->has_parent_path() ? final->parent_path() : ".";
+      if (!mayWriteThrough(status, folder, reason)) return std::nullopt;
       target.kind = S_ISSOCK(status.st_mode) ? OutputKind::socket : OutputKind::stream;
       target.path = name;
       target.device = status.st_dev;
@@ -119,8 +144,6 @@ std::optional<OutputTarget> resolveOutput(const std::string& name, std::string& 
     reason = std::strerror(errno);
     return std::nullopt;
   }
-  std::optional<std::filesystem::path> final = followLinks(name, reason);
-  if (!final) return std::nullopt;
   if (namesAFolder(*final)) {
     reason = "is a folder; name a file";
     return std::nullopt;
