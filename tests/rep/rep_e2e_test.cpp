@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -241,13 +243,45 @@ TEST_F(RepE2eTest, ReportThatCannotBeSavedEndsWithStatusOne) {
   // A directory in the report's place cannot be opened for writing, even by root.
   fs::create_directory(outDir / "report.json");
   EXPECT_EQ(run().status, 1);
-  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": could not open file."});
+  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": is a folder; name a file"});
 
-  // A full device accepts the open and loses the text.
+  // A full device (one of our own) accepts the open and loses the text.
+  if (::geteuid() != 0) return;
   fs::remove(outDir / "report.json");
-  fs::create_symlink("/dev/full", outDir / "report.json");
+  ASSERT_EQ(::mknod((outDir / "report.json").c_str(), S_IFCHR | 0600, ::makedev(1, 7)), 0);
   EXPECT_EQ(run().status, 1);
-  EXPECT_EQ(logLines(), Lines{"error failed to save file " + path + ": could not write file."});
+  const Lines lines = logLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("error failed to save file " + path + ": ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("No space left on device"), std::string::npos) << lines[0];
+}
+
+TEST_F(RepE2eTest, ReportIsNotWrittenThroughALinkOrFifoAnotherUserPlanted) {
+  SKIP_UNLESS_ROOT();
+  writeInputs(json{metadataEntry("a", "2:3", "1:1")}.dump(),
+              json{responseEntry("a", 200, "level 2")}.dump());
+  ASSERT_EQ(::chmod(outDir.c_str(), 01777), 0);
+  const fs::path report = outDir / "report.json";
+  const fs::path precious = logDir / "precious";
+  writeFile(precious, "keep");
+  fs::create_symlink(precious, report);
+  ASSERT_EQ(::lchown(report.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(run().status, 1);
+  EXPECT_EQ(readFile(precious), "keep");
+  EXPECT_EQ(logLines(), Lines{"error failed to save file " + report.string() +
+                              ": is a symbolic link that another user made in the shared folder " +
+                              outDir.string() + "; it is not followed"});
+
+  fs::remove(report);
+  ASSERT_EQ(::mkfifo(report.c_str(), 0666), 0);
+  ASSERT_EQ(::lchown(report.c_str(), 65534, 65534), 0);
+  // A reader of our own, so that a tav-rep that writes to the FIFO ends instead of waiting.
+  const tav_test::Fd readEnd(::open(report.c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(readEnd);
+  EXPECT_EQ(run().status, 1);
+  char byte = 0;
+  EXPECT_LE(::read(readEnd.get(), &byte, 1), 0) << "the FIFO got the report";
+  EXPECT_TRUE(fs::is_fifo(report));
 }
 
 TEST_F(RepE2eTest, LogThatCannotBeCreatedEndsTheRunOnStandardError) {

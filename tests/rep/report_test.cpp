@@ -1,6 +1,9 @@
 #include "rep/report.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -46,17 +49,19 @@ TEST(ReportTest, WriteSavesTheWholeTextOrSaysWhyNot) {
   std::filesystem::create_directory(dir / "report.json");
   EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
   EXPECT_EQ(log.take(),
-            (LogRecords{{"error", "failed to save file " + path + ": could not open file."}}));
+            (LogRecords{{"error", "failed to save file " + path + ": is a folder; name a file"}}));
 
-  // A full device takes the open but not the text.
-  std::filesystem::remove(dir / "report.json");
-  std::filesystem::create_symlink("/dev/full", dir / "report.json");
-  EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
-  EXPECT_EQ(log.take(),
-            (LogRecords{{"error", "failed to save file " + path + ": could not write file."}}));
+  // A full device (one of our own) takes the open but not the text.
+  if (::geteuid() == 0) {
+    std::filesystem::remove(dir / "report.json");
+    ASSERT_EQ(::mknod(path.c_str(), S_IFCHR | 0600, ::makedev(1, 7)), 0);
+    EXPECT_FALSE(tav_rep::writeReport(dir.path(), report));
+    EXPECT_EQ(log.take(), (LogRecords{{"error", "failed to save file " + path +
+                                                    ": cannot write: No space left on device"}}));
+  }
 
   EXPECT_FALSE(tav_rep::writeReport(dir / "missing", report));
   EXPECT_EQ(log.take(),
             (LogRecords{{"error", "failed to save file " + (dir / "missing/report.json").string() +
-                                      ": could not open file."}}));
+                                      ": cannot write: No such file or directory"}}));
 }
