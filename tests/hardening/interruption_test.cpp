@@ -103,6 +103,38 @@ TEST_F(InterruptionTest, SigtermEndsTheRunAtOnceAndKeepsWhatWasFinished) {
   expectNoChildLeft();
 }
 
+// A signal between a PUT the server took and the DELETE that would remove its file: the child
+// log names what may still be on the server, and the server does hold it.
+TEST_F(InterruptionTest, APutCutOffFromItsDeleteIsNamedInTheChildLog) {
+  SKIP_UNLESS_ROOT();
+  const std::string probe = server.url("/store/probe");
+  json put = request("put", probe);
+  put["method"] = "PUT";
+  put["body"] = "left";
+  json del = request("delete", probe);
+  del["method"] = "DELETE";
+  run.writeTasks({task("nobody", "1:1", {put, request("hung", server.url("/hang")), del})});
+  req = std::make_unique<BackgroundProgram>(run.reqArgs());
+  ASSERT_TRUE(waitUntil([&] {
+    return std::ranges::count(tav_test::readLines(run.dir / "server.log"), "start /hang") == 1;
+  }));
+  ASSERT_EQ(kill(req->pid(), SIGTERM), 0);
+  EXPECT_EQ(req->wait().status, 1);
+  const auto logs = childLogs(run.logDir);
+  ASSERT_EQ(logs.size(), 1u);
+  const Lines lines = messages(logs.begin()->second);
+  EXPECT_EQ(std::ranges::count(lines, fmt::format("warning PUT put stored {} (201) and no later "
+                                                  "DELETE of it was taken: it may still be on "
+                                                  "the server; remove it by hand",
+                                                  probe)),
+            1)
+      << lines.size() << " lines in the child log";
+  // The server still has it: a GET of it is answered with its body.
+  run.writeTasks({task("daemon", "0:0", {request("after", probe)})});
+  ASSERT_EQ(run.runReqIn(run.logDir, run.outDir).status, 0);
+  EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "after", "code": 200, "body": "left"}])"));
+}
+
 // A stopped child cannot act on the signal passed on, so the wind-down would last the whole
 // grace period; a second signal cuts it short with SIGKILL.
 TEST_F(InterruptionTest, ASecondSignalEndsTheWindDownAtOnce) {

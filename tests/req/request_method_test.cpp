@@ -218,6 +218,16 @@ TEST_F(MethodRunTest, TavViewNamesTheProbesARunLeftOnTheServer) {
             std::string::npos)
       << view.out;
   EXPECT_EQ(view.out.find("gone-put ("), std::string::npos) << view.out;
+  // The child log says the same of its own task.
+  const auto logs = childLogs(logDir);
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(startingWith(messages(logs.begin()->second), "warning PUT "),
+            (Lines{fmt::format("warning PUT kept-put stored {} (201) and no later DELETE of it "
+                               "was taken: it may still be on the server; remove it by hand",
+                               url("kept")),
+                   fmt::format("warning PUT early-put stored {} (201) and no later DELETE of it "
+                               "was taken: it may still be on the server; remove it by hand",
+                               url("early"))}));
 }
 
 // A body longer than libcurl's upload buffer reaches the server whole.
