@@ -35,6 +35,7 @@ struct TaskFindings {
   FirstFew oddAuth;
   FirstFew readWrites;  // PUT or DELETE judged by the read rule
   FirstFew writeReads;  // GET or HEAD judged by the write rule
+  FirstFew headBodies;  // HEAD judged by the read rule while bodies are checked
 };
 
 bool writes(tav_req::RequestMethod method) {
@@ -42,7 +43,8 @@ bool writes(tav_req::RequestMethod method) {
 }
 
 void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
-                std::size_t t, const std::string& metadataPath, const TaskFindings& found,
+                std::size_t t, const std::string& metadataPath,
+                const std::string& bodyCheckingConfig, const TaskFindings& found,
                 Findings& findings) {
   const std::string where = fmt::format("{}: {}", tasksPath, taskWhere(tasks, t));
   const tav_req::TaskUser& user = tasks[t].user;
@@ -80,6 +82,13 @@ void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& 
         tav::counted(found.writeReads.count(), "GET or HEAD request", "GET or HEAD requests"),
         metadataPath, found.writeReads.text()));
   }
+  if (!found.headBodies.empty()) {
+    findings.warning(fmt::format(
+        "{}: {} judged by the read rule while {} checks bodies: {}; a HEAD answer has no body, "
+        "so each one the labels grant fails the body check; send a GET or judge it as a write",
+        where, tav::counted(found.headBodies.count(), "HEAD request", "HEAD requests"),
+        bodyCheckingConfig, found.headBodies.text()));
+  }
   if (!found.oddAuth.empty()) {
     findings.warning(fmt::format(
         "{}: {} with an auth_type neither basic nor gssapi, which tav-req sends as basic: {}",
@@ -92,7 +101,7 @@ void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& 
 void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
                           const std::string& metadataPath,
                           const std::vector<MetadataEntry>& entries, LabelTexts& texts,
-                          Findings& findings) {
+                          const std::string& bodyCheckingConfig, Findings& findings) {
   std::unordered_map<std::string_view, UuidPlaces> places;
   places.reserve(entries.size());
   std::vector<bool> settled(entries.size(), false);  // answered, or already reported twice
@@ -145,6 +154,10 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
                              place.entry);
         });
       }
+      if (!bodyCheckingConfig.empty() && !entry.write &&
+          request.method == tav_req::RequestMethod::head) {
+        found.headBodies.add([&] { return fmt::format("{} ([{}])", requestPlace(), place.entry); });
+      }
       const tav::MacLabelText& subject = texts.parse(entry.subject_label).read;
       if (subject.label &&
           !sameLabel(*subject.label, task.user.macLevel, task.user.macCategories)) {
@@ -154,7 +167,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
         });
       }
     }
-    reportTask(tasksPath, tasks, t, metadataPath, found, findings);
+    reportTask(tasksPath, tasks, t, metadataPath, bodyCheckingConfig, found, findings);
   }
   FirstFew unanswered;
   for (std::size_t k = 0; k < entries.size(); ++k) {

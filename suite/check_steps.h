@@ -58,10 +58,12 @@ void checkTaskLabelTexts(const std::string& path, const std::vector<tav_req::Tas
                          Findings& findings);
 
 // Requests against metadata: each uuid once on each side, and the same subject label.
+// bodyCheckingConfig: the configuration's name when it checks bodies against a template that
+// is not empty, else empty.
 void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
                           const std::string& metadataPath,
                           const std::vector<MetadataEntry>& entries, LabelTexts& texts,
-                          Findings& findings);
+                          const std::string& bodyCheckingConfig, Findings& findings);
 
 // Request URLs: tav-req sends only http and https.
 void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>& tasks,

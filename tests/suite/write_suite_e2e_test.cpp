@@ -154,4 +154,34 @@ TEST_F(WriteSuiteTest, CheckWarnsOfAPutWithoutALaterDeleteAndOfWritesJudgedAsRea
       << result.out;
 }
 
+// A HEAD answer has no body: judged as a read under a body check, each granted one fails.
+TEST_F(WriteSuiteTest, CheckWarnsOfAHeadWhoseAnswerABodyCheckWouldFail) {
+  ASSERT_EQ(gen(description("http://127.0.0.1:1/", false)).status, 0);
+  json tasks = readJson(dir / "s/tasks.json");
+  tasks[0]["requests"][0]["method"] = "HEAD";
+  tasks[0]["requests"][1]["method"] = "HEAD";
+  writeJson(dir / "s/tasks.json", tasks);
+  json metadata = readJson(dir / "s/metadata.json");
+  metadata[1]["access"] = "write";
+  writeJson(dir / "s/metadata.json", metadata);
+  const std::string configPath = (dir / "s/config.json").string();
+  const std::string warning = fmt::format(
+      "warning: {}: tasks[0] (user daemon): 1 HEAD request judged by the read rule while {} "
+      "checks bodies: requests[0] \"basic-daemon-1_1-ro\" ([0]); a HEAD answer has no body, so "
+      "each one the labels grant fails the body check; send a GET or judge it as a write",
+      (dir / "s/tasks.json").string(), configPath);
+  EXPECT_EQ(check().out.find("HEAD request judged"), std::string::npos);
+  json config = readJson(dir / "s/config.json");
+  config["check_body"] = true;
+  config["body_template"] = "object label {obj_mac_lev}";
+  writeJson(dir / "s/config.json", config);
+  const auto result = check();
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_NE(result.out.find(warning + "\n"), std::string::npos) << result.out;
+  // An empty template is found in every body, an empty one too.
+  config["body_template"] = "";
+  writeJson(dir / "s/config.json", config);
+  EXPECT_EQ(check().out.find("HEAD request judged"), std::string::npos);
+}
+
 }  // namespace
