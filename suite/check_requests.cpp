@@ -187,11 +187,21 @@ void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>&
                       Findings& findings) {
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     FirstFew other;
+    FirstFew blank;
     for (std::size_t r = 0; r < tasks[t].requests.size(); ++r) {
       const std::string& uri = tasks[t].requests[r].uri;
       if (!tav_req::isHttpUrl(uri)) {
         other.add([&] { return fmt::format("requests[{}] \"{}\"", r, uri); });
+      } else if (tav_req::hasUrlBlank(uri)) {
+        blank.add([&] { return fmt::format("requests[{}] \"{}\"", r, uri); });
       }
+    }
+    if (!blank.empty()) {
+      findings.error(fmt::format(
+          "{}: {}: {} with a blank or control character in the uri: {}; libcurl refuses such a "
+          "URL, so tav-req records a failed transfer; write a blank as %20",
+          path, taskWhere(tasks, t), tav::counted(blank.count(), "request", "requests"),
+          blank.text()));
     }
     if (other.empty()) continue;
     findings.error(fmt::format(

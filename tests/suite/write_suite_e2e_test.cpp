@@ -154,6 +154,38 @@ TEST_F(WriteSuiteTest, CheckWarnsOfAPutWithoutALaterDeleteAndOfWritesJudgedAsRea
       << result.out;
 }
 
+// libcurl refuses a URL with a blank: gen refuses to write one, check names one written by hand.
+TEST_F(WriteSuiteTest, AUrlWithABlankIsRefusedByGenAndNamedByCheck) {
+  json d = description("http://127.0.0.1:1/", true);
+  d["objects"][1]["path"] = "/a b/";
+  auto result = gen(d);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.err.find("objects[1].path: \"/a b/\" holds a blank or control character, "
+                            "which no URL may; write a blank as %20"),
+            std::string::npos)
+      << result.err;
+  EXPECT_FALSE(fs::exists(dir / "s/tasks.json"));
+  d = description("http://127.0.0.1:1/", true);
+  d["objects"][2]["url"] = "http://h/area/\tpage";
+  EXPECT_NE(gen(d).err.find("objects[2].url: "), std::string::npos);
+  d["objects"][2]["url"] = "http://h/a%20b/page";
+  ASSERT_EQ(gen(d).status, 0);
+  EXPECT_EQ(check().out.find("blank"), std::string::npos);
+
+  json tasks = readJson(dir / "s/tasks.json");
+  tasks[2]["requests"][1]["uri"] = "http://127.0.0.1:1/a b/";
+  writeJson(dir / "s/tasks.json", tasks);
+  result = check();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find(fmt::format(
+                "error: {}: tasks[2] (user bin): 1 request with a blank or control character in "
+                "the uri: requests[1] \"http://127.0.0.1:1/a b/\"; libcurl refuses such a URL, "
+                "so tav-req records a failed transfer; write a blank as %20\n",
+                (dir / "s/tasks.json").string())),
+            std::string::npos)
+      << result.out;
+}
+
 // A HEAD answer has no body: judged as a read under a body check, each granted one fails.
 TEST_F(WriteSuiteTest, CheckWarnsOfAHeadWhoseAnswerABodyCheckWouldFail) {
   ASSERT_EQ(gen(description("http://127.0.0.1:1/", false)).status, 0);
