@@ -93,6 +93,14 @@ bool runTask(const TaskClosure& closure) {
   if (!complete) {
     spdlog::error("interrupted by signal {}: {} of {} requests answered",
                   signalText(interruption()), responses.size(), requests.size());
+    // The server may have stored what it got before the answer that never came.
+    const HttpRequest& cut = requests[responses.size()];
+    if (cut.method == RequestMethod::put) {
+      spdlog::warn(
+          "PUT {} to {} was cut off before its answer: the server may have stored it; look and "
+          "remove it by hand",
+          cut.uuid, cut.url);
+    }
   }
   logWritesLeft(requests, responses);
   spdlog::info("serialize {} responses..", responses.size());
