@@ -38,9 +38,18 @@ void logWritesLeft(const std::vector<HttpRequest>& requests,
     }
   }
   for (std::size_t i = 0; i < responses.size(); ++i) {
-    if (requests[i].method != RequestMethod::put || !taken(responses[i])) continue;
+    // A failed transfer (code 0, a timeout among them) may have stored the body all the same.
+    const bool unanswered = responses[i].code == 0;
+    if (requests[i].method != RequestMethod::put || !(taken(responses[i]) || unanswered)) continue;
     const auto removal = lastRemoval.find(requests[i].url);
     if (removal != lastRemoval.end() && removal->second > i) continue;
+    if (unanswered) {
+      spdlog::warn(
+          "PUT {} to {} got no answer and no later DELETE of it was taken: the server may have "
+          "stored it; look and remove it by hand",
+          requests[i].uuid, requests[i].url);
+      continue;
+    }
     spdlog::warn(
         "PUT {} stored {} ({}) and no later DELETE of it was taken: it may still be on the "
         "server; remove it by hand",

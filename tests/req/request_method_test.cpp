@@ -180,9 +180,10 @@ TEST_F(MethodRunTest, TavViewNamesTheProbesARunLeftOnTheServer) {
             withMethod(request("early-delete", url("early")), "DELETE"),
             withMethod(request("early-put", url("early")), "PUT", "e"),
             withMethod(request("refused-put", server.url("/ok")), "PUT", "r"),
+            withMethod(request("timed-put", server.url("/store-hang/timed")), "PUT", "t"),
             request("kept-get", url("kept")), request("gone-get", url("gone")),
-            request("early-get", url("early"))})};
-  ASSERT_EQ(runReq(tasks).status, 0);
+            request("early-get", url("early")), request("timed-get", url("timed"))})};
+  ASSERT_EQ(runReqText(json(tasks).dump(), {}, "info", {"--request-timeout", "1"}).status, 0);
   json metadata = json::array();
   for (const json& r : tasks[0]["requests"]) {
     metadata.push_back({{"uuid", r["uuid"]},
@@ -210,6 +211,7 @@ TEST_F(MethodRunTest, TavViewNamesTheProbesARunLeftOnTheServer) {
   EXPECT_EQ(code("kept-get"), 200);
   EXPECT_EQ(code("early-get"), 200);
   EXPECT_EQ(code("gone-get"), 404);
+  EXPECT_EQ(code("timed-get"), 200);
   EXPECT_NE(view.out.find(fmt::format(
                 "\nhint: 2 PUTs stored something that no later DELETE of the same uri in their "
                 "task removed (a 2xx code): it may still be on the server; remove it by hand: "
@@ -227,7 +229,11 @@ TEST_F(MethodRunTest, TavViewNamesTheProbesARunLeftOnTheServer) {
                                url("kept")),
                    fmt::format("warning PUT early-put stored {} (201) and no later DELETE of it "
                                "was taken: it may still be on the server; remove it by hand",
-                               url("early"))}));
+                               url("early")),
+                   fmt::format("warning PUT timed-put to {} got no answer and no later DELETE of "
+                               "it was taken: the server may have stored it; look and remove it "
+                               "by hand",
+                               server.url("/store-hang/timed"))}));
 }
 
 // A body longer than libcurl's upload buffer reaches the server whole.
