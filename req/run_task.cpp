@@ -38,8 +38,9 @@ void logWritesLeft(const std::vector<HttpRequest>& requests,
     }
   }
   for (std::size_t i = 0; i < responses.size(); ++i) {
-    // A failed transfer (code 0, a timeout among them) may have stored the body all the same.
-    const bool unanswered = responses[i].code == 0;
+    // A failed transfer that reached the server (a time-out, a cut connection) may have stored
+    // the body all the same; a refused connection stored nothing.
+    const bool unanswered = responses[i].code == 0 && responses[i].sent;
     if (requests[i].method != RequestMethod::put || !(taken(responses[i]) || unanswered)) continue;
     const auto removal = lastRemoval.find(requests[i].url);
     if (removal != lastRemoval.end() && removal->second > i) continue;

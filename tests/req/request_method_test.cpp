@@ -171,18 +171,21 @@ TEST_F(MethodRunTest, EachMethodReachesTheServerWithItsBodyAndInTaskOrder) {
 TEST_F(MethodRunTest, TavViewNamesTheProbesARunLeftOnTheServer) {
   SKIP_UNLESS_ROOT();
   const auto url = [&](const std::string& name) { return server.url("/store/" + name); };
-  const std::vector<json> tasks = {
-      task("daemon", "1:1",
-           {withMethod(request("kept-put", url("kept")), "PUT", "k"),
-            withMethod(request("kept-delete", url("other")), "DELETE"),
-            withMethod(request("gone-put", url("gone")), "PUT", "g"),
-            withMethod(request("gone-delete", url("gone")), "DELETE"),
-            withMethod(request("early-delete", url("early")), "DELETE"),
-            withMethod(request("early-put", url("early")), "PUT", "e"),
-            withMethod(request("refused-put", server.url("/ok")), "PUT", "r"),
-            withMethod(request("timed-put", server.url("/store-hang/timed")), "PUT", "t"),
-            request("kept-get", url("kept")), request("gone-get", url("gone")),
-            request("early-get", url("early")), request("timed-get", url("timed"))})};
+  const std::vector<json> tasks = {task(
+      "daemon", "1:1",
+      {withMethod(request("kept-put", url("kept")), "PUT", "k"),
+       withMethod(request("kept-delete", url("other")), "DELETE"),
+       withMethod(request("gone-put", url("gone")), "PUT", "g"),
+       withMethod(request("gone-delete", url("gone")), "DELETE"),
+       withMethod(request("early-delete", url("early")), "DELETE"),
+       withMethod(request("early-put", url("early")), "PUT", "e"),
+       withMethod(request("refused-put", server.url("/ok")), "PUT", "r"),
+       withMethod(request("timed-put", server.url("/store-hang/timed")), "PUT", "t"),
+       withMethod(
+           request("unreachable-put", fmt::format("http://127.0.0.1:{}/store/x", closedPort())),
+           "PUT", "u"),
+       request("kept-get", url("kept")), request("gone-get", url("gone")),
+       request("early-get", url("early")), request("timed-get", url("timed"))})};
   ASSERT_EQ(runReqText(json(tasks).dump(), {}, "info", {"--request-timeout", "1"}).status, 0);
   json metadata = json::array();
   for (const json& r : tasks[0]["requests"]) {
