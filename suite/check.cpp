@@ -200,6 +200,7 @@ Findings checkSuite(const CheckOptions& options) {
   }
   if (tasks) checkRequestUrls(options.tasks, *tasks, findings);
   if (tasks) checkWriteCleanup(options.tasks, *tasks, findings);
+  if (tasks && config) checkWriteCodes(options.tasks, *tasks, options.config, *config, findings);
   tav::progressPhase("checking the task users");
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
   if (tasks) checkTrust(options.tasks, *tasks, options, probe, findings);

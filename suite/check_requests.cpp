@@ -3,6 +3,7 @@
 // task make one line.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 
@@ -240,6 +241,30 @@ void checkWriteCleanup(const std::string& path, const std::vector<tav_req::Task>
         "stores stays on the server; add a DELETE after each",
         path, taskWhere(tasks, t), tav::counted(named.count(), "PUT request", "PUT requests"),
         named.text()));
+  }
+}
+
+void checkWriteCodes(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
+                     const std::string& configPath, const tav_rep::ReportConfig& config,
+                     Findings& findings) {
+  const auto named = [&](std::int64_t code) {
+    return config.allowed_codes.contains(code) || config.denied_codes.contains(code);
+  };
+  for (const auto& [method, code] : {std::pair{tav_req::RequestMethod::put, std::int64_t{201}},
+                                     std::pair{tav_req::RequestMethod::del, std::int64_t{204}}}) {
+    if (named(code)) continue;
+    std::size_t count = 0;
+    for (const tav_req::Task& task : tasks) {
+      count += static_cast<std::size_t>(std::ranges::count_if(
+          task.requests, [&](const tav_req::TaskRequest& r) { return r.method == method; }));
+    }
+    if (count == 0) continue;
+    const std::string name = tav_req::methodName(method);
+    findings.warning(fmt::format(
+        "{}: {}, but {} has {} in neither allowed_codes nor denied_codes: each {} the server "
+        "takes with {} fails as a code in neither set; add {} to allowed_codes",
+        tasksPath, tav::counted(count, name + " request", name + " requests"), configPath, code,
+        name, code, code));
   }
 }
 

@@ -154,6 +154,33 @@ TEST_F(WriteSuiteTest, CheckWarnsOfAPutWithoutALaterDeleteAndOfWritesJudgedAsRea
       << result.out;
 }
 
+// A hand-written configuration without the codes of a write's success fails every success.
+TEST_F(WriteSuiteTest, CheckWarnsOfWriteSuccessCodesInNeitherSet) {
+  ASSERT_EQ(gen(description("http://127.0.0.1:1/", true)).status, 0);
+  EXPECT_EQ(check().out.find("in neither allowed_codes"), std::string::npos);
+  json config = readJson(dir / "s/config.json");
+  config["allowed_codes"] = {200};
+  writeJson(dir / "s/config.json", config);
+  const auto result = check();
+  const std::string start = (dir / "s/tasks.json").string() + ": ";
+  const std::string configPath = (dir / "s/config.json").string();
+  EXPECT_NE(result.out.find(fmt::format(
+                "warning: {}12 PUT requests, but {} has 201 in neither allowed_codes nor "
+                "denied_codes: each PUT the server takes with 201 fails as a code in neither set; "
+                "add 201 to allowed_codes\n",
+                start, configPath)),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find(fmt::format("warning: {}12 DELETE requests, but {} has 204 in neither",
+                                        start, configPath)),
+            std::string::npos)
+      << result.out;
+  // A refusal code counts as named: the user decided what it means.
+  config["denied_codes"] = {201, 204, 403};
+  writeJson(dir / "s/config.json", config);
+  EXPECT_EQ(check().out.find("in neither allowed_codes"), std::string::npos);
+}
+
 // libcurl refuses a URL with a blank: gen refuses to write one, check names one written by hand.
 TEST_F(WriteSuiteTest, AUrlWithABlankIsRefusedByGenAndNamedByCheck) {
   json d = description("http://127.0.0.1:1/", true);
