@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/output_set.h"
+
 namespace tav {
 
 std::string readWholeFile(const std::filesystem::path& path) {
@@ -46,21 +48,22 @@ void logJsonFailure(std::string_view prefix, const nlohmann::json::exception& er
 
 bool writeJsonDocument(const std::filesystem::path& path, const nlohmann::json& value) {
   const std::string pathText = path.string();
+  std::string text;
   try {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) throw std::runtime_error("could not open file.");
-    out << value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
-    out.close();
-    // A full disk shows only here; the text is not saved then.
-    if (out.fail()) throw std::runtime_error("could not write file.");
-    spdlog::info("saved result to {}", pathText);
-    return true;
+    text = value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
   } catch (const nlohmann::json::exception& error) {
     spdlog::error("could not serialize json to {}: {}", pathText, error.what());
-  } catch (const std::exception& error) {
-    spdlog::error("failed to save file {}: {}", pathText, error.what());
+    return false;
   }
-  return false;
+  // The outputs' one way: a link another user planted is not followed, another user's FIFO
+  // is not waited on, and a failed write leaves the old file, not a partial one.
+  OutputSet outputs([](const std::string& name, const std::string& reason) {
+    spdlog::error("failed to save file {}: {}", name, reason);
+  });
+  outputs.add(pathText, std::move(text));
+  if (!outputs.commit()) return false;
+  spdlog::info("saved result to {}", pathText);
+  return true;
 }
 
 }  // namespace tav

@@ -249,6 +249,9 @@ std::vector<HttpResponse> HttpEngine::makeRequests(const std::vector<HttpRequest
         if (index < size) done[index] = true;
         if (result != CURLE_OK) {
           logFailure(result, easy, index < size ? &requests[index] : nullptr);
+          long requestBytes = 0;
+          curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &requestBytes);
+          if (index < size) responses[index].sent = requestBytes > 0;
           releaseTransfer(easy);
         } else {
           long code = 0;

@@ -36,7 +36,8 @@ struct HttpRequest {
 struct HttpResponse {
   std::int32_t code = 0;  // 0 until the transfer completes
   std::string body;
-  std::string uuid;  // empty until the transfer completes
+  std::string uuid;   // empty until the transfer completes
+  bool sent = false;  // a failed transfer: whether any of the request reached the server
 };
 
 // What a PUT sends, read by libcurl from `offset` on; it may rewind to resend the body after an

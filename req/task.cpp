@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "common/json_document.h"
@@ -58,6 +59,13 @@ bool isHttpUrl(const std::string& url) {
   std::string scheme = url.substr(0, end);
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return scheme == "http" || scheme == "https";
+}
+
+bool hasUrlBlank(const std::string& url) {
+  return std::any_of(url.begin(), url.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7f;
+  });
 }
 
 tav::MacLabel parseTaskLabel(const std::string& text) {

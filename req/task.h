@@ -80,6 +80,10 @@ inline constexpr const char* kRequestProtocols = "http,https";
 // Whether the URL names its scheme and that scheme is http or https (in any case).
 bool isHttpUrl(const std::string& url);
 
+// Whether the text holds a blank or a control character: libcurl refuses such a URL ("URL
+// using bad/illegal format"), so every request to it is a failed transfer.
+bool hasUrlBlank(const std::string& url);
+
 // The label of a task user's "mac_label". Throws BadMacLabel when a part is missing, holds no
 // number or exceeds int.
 tav::MacLabel parseTaskLabel(const std::string& text);

@@ -83,12 +83,14 @@ Loaded<Metadata> loadMetadataFile(const std::string& path, tav::LogCapture& reco
   return loaded;
 }
 
-void checkConfig(const std::string& path, tav::LogCapture& recorder, Findings& findings) {
-  const std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(path);
+// The configuration, when tav-rep would load it.
+std::optional<tav_rep::ReportConfig> checkConfig(const std::string& path, tav::LogCapture& recorder,
+                                                 Findings& findings) {
+  std::optional<tav_rep::ReportConfig> config = tav_rep::loadConfig(path);
   if (!reportComplaints(recorder.take(), path, "tav-rep", tav::SuiteFile::config,
                         tav_rep::configFault, findings) ||
       !config) {
-    return;
+    return std::nullopt;
   }
   for (const std::int64_t code : config->allowed_codes) {
     if (config->denied_codes.contains(code)) {
@@ -98,6 +100,7 @@ void checkConfig(const std::string& path, tav::LogCapture& recorder, Findings& f
                       path, code));
     }
   }
+  return config;
 }
 
 void checkFolder(const std::string& dir, const char* what, Findings& findings) {
@@ -188,7 +191,10 @@ Findings checkSuite(const CheckOptions& options) {
   const std::optional<Metadata>& metadata = loadedMetadata.value;
   reportComplaints(loadedMetadata.complaints, options.metadata, "tav-rep", tav::SuiteFile::metadata,
                    tav_rep::metadataFault, findings);
-  if (!options.config.empty() && configReadable) checkConfig(options.config, recorder, findings);
+  std::optional<tav_rep::ReportConfig> config;
+  if (!options.config.empty() && configReadable) {
+    config = checkConfig(options.config, recorder, findings);
+  }
   if (!options.outputDir.empty()) checkFolder(options.outputDir, "answers", findings);
   // The child logs are opened by root before the switch to the task user, so the log folder
   // needs no permission of the task users.
@@ -199,11 +205,14 @@ Findings checkSuite(const CheckOptions& options) {
   if (tasks) checkTaskLabelTexts(options.tasks, *tasks, loadedTasks.labelTexts, texts, findings);
   tav::progressPhase("checking requests");
   if (tasks && metadata) {
+    // A body template that is not empty fails every HEAD the labels grant: it has no body.
+    const bool bodiesChecked = config && config->check_body && !config->body_template.empty();
     checkCrossReferences(options.tasks, *tasks, options.metadata, metadata->entries, texts,
-                         findings);
+                         bodiesChecked ? options.config : std::string(), findings);
   }
   if (tasks) checkRequestUrls(options.tasks, *tasks, findings);
   if (tasks) checkWriteCleanup(options.tasks, *tasks, findings);
+  if (tasks && config) checkWriteCodes(options.tasks, *tasks, options.config, *config, findings);
   tav::progressPhase("checking the task users");
   if (tasks) checkTaskUsers(options.tasks, *tasks, options, probe, findings);
   if (tasks) checkTrust(options.tasks, *tasks, options, probe, findings);

@@ -3,6 +3,7 @@
 // task make one line.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 
@@ -35,6 +36,7 @@ struct TaskFindings {
   FirstFew oddAuth;
   FirstFew readWrites;  // PUT or DELETE judged by the read rule
   FirstFew writeReads;  // GET or HEAD judged by the write rule
+  FirstFew headBodies;  // HEAD judged by the read rule while bodies are checked
 };
 
 bool writes(tav_req::RequestMethod method) {
@@ -42,7 +44,8 @@ bool writes(tav_req::RequestMethod method) {
 }
 
 void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
-                std::size_t t, const std::string& metadataPath, const TaskFindings& found,
+                std::size_t t, const std::string& metadataPath,
+                const std::string& bodyCheckingConfig, const TaskFindings& found,
                 Findings& findings) {
   const std::string where = fmt::format("{}: {}", tasksPath, taskWhere(tasks, t));
   const tav_req::TaskUser& user = tasks[t].user;
@@ -80,6 +83,13 @@ void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& 
         tav::counted(found.writeReads.count(), "GET or HEAD request", "GET or HEAD requests"),
         metadataPath, found.writeReads.text()));
   }
+  if (!found.headBodies.empty()) {
+    findings.warning(fmt::format(
+        "{}: {} judged by the read rule while {} checks bodies: {}; a HEAD answer has no body, "
+        "so each one the labels grant fails the body check; send a GET or judge it as a write",
+        where, tav::counted(found.headBodies.count(), "HEAD request", "HEAD requests"),
+        bodyCheckingConfig, found.headBodies.text()));
+  }
   if (!found.oddAuth.empty()) {
     findings.warning(fmt::format(
         "{}: {} with an auth_type neither basic nor gssapi, which tav-req sends as basic: {}",
@@ -92,7 +102,7 @@ void reportTask(const std::string& tasksPath, const std::vector<tav_req::Task>& 
 void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
                           const std::string& metadataPath,
                           const std::vector<MetadataEntry>& entries, LabelTexts& texts,
-                          Findings& findings) {
+                          const std::string& bodyCheckingConfig, Findings& findings) {
   std::unordered_map<std::string_view, UuidPlaces> places;
   places.reserve(entries.size());
   std::vector<bool> settled(entries.size(), false);  // answered, or already reported twice
@@ -145,6 +155,10 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
                              place.entry);
         });
       }
+      if (!bodyCheckingConfig.empty() && !entry.write &&
+          request.method == tav_req::RequestMethod::head) {
+        found.headBodies.add([&] { return fmt::format("{} ([{}])", requestPlace(), place.entry); });
+      }
       const tav::MacLabelText& subject = texts.parse(entry.subject_label).read;
       if (subject.label &&
           !sameLabel(*subject.label, task.user.macLevel, task.user.macCategories)) {
@@ -154,7 +168,7 @@ void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_re
         });
       }
     }
-    reportTask(tasksPath, tasks, t, metadataPath, found, findings);
+    reportTask(tasksPath, tasks, t, metadataPath, bodyCheckingConfig, found, findings);
   }
   FirstFew unanswered;
   for (std::size_t k = 0; k < entries.size(); ++k) {
@@ -174,11 +188,21 @@ void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>&
                       Findings& findings) {
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     FirstFew other;
+    FirstFew blank;
     for (std::size_t r = 0; r < tasks[t].requests.size(); ++r) {
       const std::string& uri = tasks[t].requests[r].uri;
       if (!tav_req::isHttpUrl(uri)) {
         other.add([&] { return fmt::format("requests[{}] \"{}\"", r, uri); });
+      } else if (tav_req::hasUrlBlank(uri)) {
+        blank.add([&] { return fmt::format("requests[{}] \"{}\"", r, uri); });
       }
+    }
+    if (!blank.empty()) {
+      findings.error(fmt::format(
+          "{}: {}: {} with a blank or control character in the uri: {}; libcurl refuses such a "
+          "URL, so tav-req records a failed transfer; write a blank as %20",
+          path, taskWhere(tasks, t), tav::counted(blank.count(), "request", "requests"),
+          blank.text()));
     }
     if (other.empty()) continue;
     findings.error(fmt::format(
@@ -217,6 +241,30 @@ void checkWriteCleanup(const std::string& path, const std::vector<tav_req::Task>
         "stores stays on the server; add a DELETE after each",
         path, taskWhere(tasks, t), tav::counted(named.count(), "PUT request", "PUT requests"),
         named.text()));
+  }
+}
+
+void checkWriteCodes(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
+                     const std::string& configPath, const tav_rep::ReportConfig& config,
+                     Findings& findings) {
+  const auto named = [&](std::int64_t code) {
+    return config.allowed_codes.contains(code) || config.denied_codes.contains(code);
+  };
+  for (const auto& [method, code] : {std::pair{tav_req::RequestMethod::put, std::int64_t{201}},
+                                     std::pair{tav_req::RequestMethod::del, std::int64_t{204}}}) {
+    if (named(code)) continue;
+    std::size_t count = 0;
+    for (const tav_req::Task& task : tasks) {
+      count += static_cast<std::size_t>(std::ranges::count_if(
+          task.requests, [&](const tav_req::TaskRequest& r) { return r.method == method; }));
+    }
+    if (count == 0) continue;
+    const std::string name = tav_req::methodName(method);
+    findings.warning(fmt::format(
+        "{}: {}, but {} has {} in neither allowed_codes nor denied_codes: each {} the server "
+        "takes with {} fails as a code in neither set; add {} to allowed_codes",
+        tasksPath, tav::counted(count, name + " request", name + " requests"), configPath, code,
+        name, code, code));
   }
 }
 

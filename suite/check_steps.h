@@ -10,6 +10,7 @@
 
 #include "common/mac_label_text.h"
 #include "rep/check_entry.h"
+#include "rep/report_config.h"
 #include "req/task.h"
 #include "suite/check.h"
 #include "suite/user_access.h"
@@ -58,10 +59,12 @@ void checkTaskLabelTexts(const std::string& path, const std::vector<tav_req::Tas
                          Findings& findings);
 
 // Requests against metadata: each uuid once on each side, and the same subject label.
+// bodyCheckingConfig: the configuration's name when it checks bodies against a template that
+// is not empty, else empty.
 void checkCrossReferences(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
                           const std::string& metadataPath,
                           const std::vector<MetadataEntry>& entries, LabelTexts& texts,
-                          Findings& findings);
+                          const std::string& bodyCheckingConfig, Findings& findings);
 
 // Request URLs: tav-req sends only http and https.
 void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>& tasks,
@@ -71,6 +74,12 @@ void checkRequestUrls(const std::string& path, const std::vector<tav_req::Task>&
 // task.
 void checkWriteCleanup(const std::string& path, const std::vector<tav_req::Task>& tasks,
                        Findings& findings);
+
+// Codes a write's success comes with that the configuration names in neither set: 201 for a
+// PUT, 204 for a DELETE; each such success would fail as a code in neither set.
+void checkWriteCodes(const std::string& tasksPath, const std::vector<tav_req::Task>& tasks,
+                     const std::string& configPath, const tav_rep::ReportConfig& config,
+                     Findings& findings);
 
 // The task users: that they exist, reach their ticket caches and can write the output folder.
 void checkTaskUsers(const std::string& path, const std::vector<tav_req::Task>& tasks,

@@ -64,12 +64,22 @@ std::string nonEmptyText(const json& value, const std::string& where) {
   return result;
 }
 
+// A blank or control character makes libcurl refuse the URL: every request a failed transfer.
+void requireNoBlank(const std::string& text, const std::string& where) {
+  if (tav_req::hasUrlBlank(text)) {
+    fail(where, fmt::format("\"{}\" holds a blank or control character, which no URL may; write "
+                            "a blank as %20",
+                            text));
+  }
+}
+
 // tav-req sends only http and https; any other URL would be a failed transfer in every run.
 std::string httpUrl(const json& value, const std::string& where) {
   std::string result = nonEmptyText(value, where);
   if (!tav_req::isHttpUrl(result)) {
     fail(where, fmt::format("\"{}\" is not an http:// or https:// URL", result));
   }
+  requireNoBlank(result, where);
   return result;
 }
 
@@ -206,7 +216,9 @@ ObjectSpec readObject(const json& value, const std::string& where,
   if (places != 1) fail(where, "needs exactly one of \"path\", \"url\" and \"paths\"");
   const auto fromPath = [&](const json& path, const std::string& at) {
     if (!baseUrl) fail(at, "is a path, but the description has no \"base_url\"");
-    return joinUrl(*baseUrl, nonEmptyText(path, at));
+    const std::string text = nonEmptyText(path, at);
+    requireNoBlank(text, at);
+    return joinUrl(*baseUrl, text);
   };
   if (value.contains("paths")) {
     const std::string pathsAt = child(where, "paths");

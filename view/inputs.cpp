@@ -36,15 +36,17 @@ bool loadTasksInto(const std::string& path, tav::LogCapture& capture, Inputs& in
     return false;
   }
   inputs.has_tasks = true;
-  for (const tav_req::Task& task : tasks) {
+  for (std::size_t t = 0; t < tasks.size(); ++t) {
+    const tav_req::Task& task = tasks[t];
     const std::string label =
         fmt::format("{}:{:x}", static_cast<unsigned>(task.user.macLevel), task.user.macCategories);
     std::map<std::string, std::size_t> groupOfAuth;
-    for (const tav_req::TaskRequest& request : task.requests) {
+    for (std::size_t r = 0; r < task.requests.size(); ++r) {
+      const tav_req::TaskRequest& request = task.requests[r];
       auto [group, added] = groupOfAuth.try_emplace(request.authTypeName, inputs.groups.size());
       if (added) inputs.groups.push_back({task.user.name, label, request.authTypeName});
       inputs.requests.try_emplace(request.uuid,
-                                  RequestInfo{group->second, request.uri, request.method});
+                                  RequestInfo{group->second, request.uri, request.method, t, r});
     }
   }
   return true;

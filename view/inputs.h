@@ -27,6 +27,8 @@ struct RequestInfo {
   std::size_t group = 0;  // index into Inputs::groups
   std::string url;
   tav_req::RequestMethod method = tav_req::RequestMethod::get;
+  std::size_t task = 0;      // index of its task in the tasks file
+  std::size_t position = 0;  // index among its task's requests: the order they go out in
 };
 
 struct Inputs {

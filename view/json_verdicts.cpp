@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "req/task.h"
 #include "view/baseline.h"
 #include "view/reports.h"
 
@@ -37,6 +38,10 @@ void writeJson(std::FILE* out, const Inputs& inputs, const std::vector<ViewEntry
       const TaskGroup& group = inputs.groups[view.request->group];
       fmt::print(out, ", \"user\": {}, \"url\": {}, \"auth_type\": {}", jsonString(group.user),
                  jsonString(view.request->url), jsonString(group.auth_type));
+      // A probe's PUT and DELETE share their URL; a GET's verdict stays as it always was.
+      if (view.request->method != tav_req::RequestMethod::get) {
+        fmt::print(out, ", \"method\": \"{}\"", tav_req::methodName(view.request->method));
+      }
     }
     fmt::print(out, "}}");
     first = false;

@@ -111,6 +111,40 @@ void addLoginHints(const Inputs& inputs, const std::vector<ViewEntry>& entries,
   }
 }
 
+bool isSuccess(const ViewEntry& view) {
+  return view.entry->code >= 200 && view.entry->code < 300;
+}
+
+// PUTs the server took (a 2xx code) that no later DELETE of the same uri in their task removed
+// (a 2xx code): what they stored may still be on the server, and only the user can remove it.
+void addLeftWritesHint(const std::vector<ViewEntry>& entries, Summary& summary) {
+  using tav_req::RequestMethod;
+  // The last removal of each uri in each task, by its place in the task.
+  std::map<std::pair<std::size_t, std::string_view>, std::size_t> lastRemoval;
+  for (const ViewEntry& view : entries) {
+    if (!view.request || view.request->method != RequestMethod::del || !isSuccess(view)) continue;
+    const auto [found, fresh] =
+        lastRemoval.try_emplace({view.request->task, view.request->url}, view.request->position);
+    found->second = std::max(found->second, view.request->position);
+  }
+  std::size_t count = 0;
+  std::string first;
+  for (const ViewEntry& view : entries) {
+    if (!view.request || view.request->method != RequestMethod::put || !isSuccess(view)) continue;
+    const auto found = lastRemoval.find({view.request->task, view.request->url});
+    if (found != lastRemoval.end() && found->second > view.request->position) continue;
+    if (count++ < kListedInHint) {
+      first += fmt::format("{}{} ({})", first.empty() ? "" : ", ", *view.uuid, view.request->url);
+    }
+  }
+  if (count == 0) return;
+  summary.hints.push_back(fmt::format(
+      "{} stored something that no later DELETE of the same uri in {} task removed (a 2xx "
+      "code): it may still be on the server; remove it by hand: {}{}",
+      tav::counted(count, "PUT", "PUTs"), count == 1 ? "its" : "their", first,
+      count > kListedInHint ? fmt::format(" and {} more", count - kListedInHint) : ""));
+}
+
 void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summary& summary) {
   std::vector<GroupCount> groups(inputs.groups.size());
   Named noAnswer;
@@ -135,6 +169,7 @@ void addHints(const Inputs& inputs, const std::vector<ViewEntry>& entries, Summa
   }
   addLoginHints(inputs, entries, groups, summary);
   for (std::string& hint : unansweredHostHints(entries)) summary.hints.push_back(std::move(hint));
+  addLeftWritesHint(entries, summary);
   if (inputs.table.contains("")) {
     summary.hints.push_back(fmt::format(
         "responses.json holds an entry with an empty identifier: tav-req writes one for each "

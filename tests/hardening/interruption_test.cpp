@@ -103,6 +103,51 @@ TEST_F(InterruptionTest, SigtermEndsTheRunAtOnceAndKeepsWhatWasFinished) {
   expectNoChildLeft();
 }
 
+// A signal between a PUT the server took and the DELETE that would remove its file, and during
+// a PUT the server stored without answering: the child log names both, and the server holds both.
+TEST_F(InterruptionTest, APutCutOffFromItsDeleteIsNamedInTheChildLog) {
+  SKIP_UNLESS_ROOT();
+  const std::string probe = server.url("/store/probe");
+  json put = request("put", probe);
+  put["method"] = "PUT";
+  put["body"] = "left";
+  json del = request("delete", probe);
+  del["method"] = "DELETE";
+  // The server stores the second PUT and never answers it.
+  json hung = request("hung", server.url("/store-hang/second"));
+  hung["method"] = "PUT";
+  hung["body"] = "cut";
+  run.writeTasks({task("nobody", "1:1", {put, hung, del})});
+  req = std::make_unique<BackgroundProgram>(run.reqArgs());
+  ASSERT_TRUE(waitUntil([&] {
+    return std::ranges::count(tav_test::readLines(run.dir / "server.log"),
+                              "PUT /store-hang/second b'cut'") == 1;
+  }));
+  ASSERT_EQ(kill(req->pid(), SIGTERM), 0);
+  EXPECT_EQ(req->wait().status, 1);
+  const auto logs = childLogs(run.logDir);
+  ASSERT_EQ(logs.size(), 1u);
+  const Lines lines = messages(logs.begin()->second);
+  EXPECT_EQ(std::ranges::count(lines, fmt::format("warning PUT put stored {} (201) and no later "
+                                                  "DELETE of it was taken: it may still be on "
+                                                  "the server; remove it by hand",
+                                                  probe)),
+            1)
+      << lines.size() << " lines in the child log";
+  EXPECT_EQ(std::ranges::count(lines, fmt::format("warning PUT hung to {} was cut off before its "
+                                                  "answer: the server may have stored it; look "
+                                                  "and remove it by hand",
+                                                  server.url("/store-hang/second"))),
+            1);
+  // The server still has both: a GET of each is answered with its body.
+  run.writeTasks(
+      {task("daemon", "0:0",
+            {request("after", probe), request("after-cut", server.url("/store/second"))})});
+  ASSERT_EQ(run.runReqIn(run.logDir, run.outDir).status, 0);
+  EXPECT_EQ(run.merged(), json::parse(R"([{"uuid": "after", "code": 200, "body": "left"},
+                                          {"uuid": "after-cut", "code": 200, "body": "cut"}])"));
+}
+
 // A stopped child cannot act on the signal passed on, so the wind-down would last the whole
 // grace period; a second signal cuts it short with SIGKILL.
 TEST_F(InterruptionTest, ASecondSignalEndsTheWindDownAtOnce) {

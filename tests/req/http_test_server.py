@@ -29,6 +29,7 @@ Paths:
                      stops
   /store/NAME        a document store: PUT keeps the body (201 when new, 204 when replaced), GET
                      answers 200 with it or 404, DELETE removes it (204, or 404 when absent)
+  /store-hang/NAME   a PUT stores its body as /store/NAME does, then never answers
   /echo-request      any method: 200 "METHOD PATH auth AUTHORIZATION-or-(none)", a line feed and
                      the request's body
   anything else      404 "not found" (405 for a PUT or DELETE)
@@ -80,6 +81,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             status, answer = 200, self.echo(method, body)
         elif path.startswith("/store/"):
             status, answer = self.server.store_change(method, path[len("/store/"):], body)
+        elif path.startswith("/store-hang/") and method == "PUT":
+            self.server.store_change(method, path[len("/store-hang/"):], body)
+            self.server.stopping.wait()
+            self.close_connection = True
+            return
         else:
             status, answer = 405, b"method not allowed"
         self.send_response(status)

@@ -166,6 +166,79 @@ TEST_F(MethodRunTest, EachMethodReachesTheServerWithItsBodyAndInTaskOrder) {
             lines.end());
 }
 
+// A PUT the server took whose file no later DELETE removed is named by tav-view, with its URL,
+// so that the user can remove it; the server's own answers afterwards show which stayed.
+TEST_F(MethodRunTest, TavViewNamesTheProbesARunLeftOnTheServer) {
+  SKIP_UNLESS_ROOT();
+  const auto url = [&](const std::string& name) { return server.url("/store/" + name); };
+  const std::vector<json> tasks = {task(
+      "daemon", "1:1",
+      {withMethod(request("kept-put", url("kept")), "PUT", "k"),
+       withMethod(request("kept-delete", url("other")), "DELETE"),
+       withMethod(request("gone-put", url("gone")), "PUT", "g"),
+       withMethod(request("gone-delete", url("gone")), "DELETE"),
+       withMethod(request("early-delete", url("early")), "DELETE"),
+       withMethod(request("early-put", url("early")), "PUT", "e"),
+       withMethod(request("refused-put", server.url("/ok")), "PUT", "r"),
+       withMethod(request("timed-put", server.url("/store-hang/timed")), "PUT", "t"),
+       withMethod(
+           request("unreachable-put", fmt::format("http://127.0.0.1:{}/store/x", closedPort())),
+           "PUT", "u"),
+       request("kept-get", url("kept")), request("gone-get", url("gone")),
+       request("early-get", url("early")), request("timed-get", url("timed"))})};
+  ASSERT_EQ(runReqText(json(tasks).dump(), {}, "info", {"--request-timeout", "1"}).status, 0);
+  json metadata = json::array();
+  for (const json& r : tasks[0]["requests"]) {
+    metadata.push_back({{"uuid", r["uuid"]},
+                        {"subject_label", "1:1"},
+                        {"object_label", "1:1"},
+                        {"min_mac_label", "0:0"},
+                        {"max_mac_label", "3:7"},
+                        {"expect_ignore_mac_label", false},
+                        {"access", r.contains("method") ? "write" : "read"}});
+  }
+  writeFile(dir / "metadata.json", metadata.dump());
+  writeFile(dir / "config.json", R"({"check_body": false, "body_template": "",
+    "allowed_codes": [200, 201, 204], "denied_codes": [403, 404, 405]})");
+  const auto view =
+      runProgram({TAV_VIEW_PATH, "-m", (dir / "metadata.json").string(), "-r",
+                  (outDir / "responses.json").string(), "-c", (dir / "config.json").string(), "-t",
+                  (dir / "tasks.json").string()});
+  // The server still holds exactly what the hint names.
+  const json answers = merged();
+  const auto code = [&](const std::string& uuid) {
+    for (const json& a : answers)
+      if (a["uuid"] == uuid) return a["code"].get<int>();
+    return -1;
+  };
+  EXPECT_EQ(code("kept-get"), 200);
+  EXPECT_EQ(code("early-get"), 200);
+  EXPECT_EQ(code("gone-get"), 404);
+  EXPECT_EQ(code("timed-get"), 200);
+  EXPECT_NE(view.out.find(fmt::format(
+                "\nhint: 2 PUTs stored something that no later DELETE of the same uri in their "
+                "task removed (a 2xx code): it may still be on the server; remove it by hand: "
+                "early-put ({}), kept-put ({})\n",
+                url("early"), url("kept"))),
+            std::string::npos)
+      << view.out;
+  EXPECT_EQ(view.out.find("gone-put ("), std::string::npos) << view.out;
+  // The child log says the same of its own task.
+  const auto logs = childLogs(logDir);
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(startingWith(messages(logs.begin()->second), "warning PUT "),
+            (Lines{fmt::format("warning PUT kept-put stored {} (201) and no later DELETE of it "
+                               "was taken: it may still be on the server; remove it by hand",
+                               url("kept")),
+                   fmt::format("warning PUT early-put stored {} (201) and no later DELETE of it "
+                               "was taken: it may still be on the server; remove it by hand",
+                               url("early")),
+                   fmt::format("warning PUT timed-put to {} got no answer and no later DELETE of "
+                               "it was taken: the server may have stored it; look and remove it "
+                               "by hand",
+                               server.url("/store-hang/timed"))}));
+}
+
 // A body longer than libcurl's upload buffer reaches the server whole.
 TEST_F(MethodRunTest, ALargeBodyIsSentWhole) {
   SKIP_UNLESS_ROOT();

@@ -154,4 +154,93 @@ TEST_F(WriteSuiteTest, CheckWarnsOfAPutWithoutALaterDeleteAndOfWritesJudgedAsRea
       << result.out;
 }
 
+// A hand-written configuration without the codes of a write's success fails every success.
+TEST_F(WriteSuiteTest, CheckWarnsOfWriteSuccessCodesInNeitherSet) {
+  ASSERT_EQ(gen(description("http://127.0.0.1:1/", true)).status, 0);
+  EXPECT_EQ(check().out.find("in neither allowed_codes"), std::string::npos);
+  json config = readJson(dir / "s/config.json");
+  config["allowed_codes"] = {200};
+  writeJson(dir / "s/config.json", config);
+  const auto result = check();
+  const std::string start = (dir / "s/tasks.json").string() + ": ";
+  const std::string configPath = (dir / "s/config.json").string();
+  EXPECT_NE(result.out.find(fmt::format(
+                "warning: {}12 PUT requests, but {} has 201 in neither allowed_codes nor "
+                "denied_codes: each PUT the server takes with 201 fails as a code in neither set; "
+                "add 201 to allowed_codes\n",
+                start, configPath)),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find(fmt::format("warning: {}12 DELETE requests, but {} has 204 in neither",
+                                        start, configPath)),
+            std::string::npos)
+      << result.out;
+  // A refusal code counts as named: the user decided what it means.
+  config["denied_codes"] = {201, 204, 403};
+  writeJson(dir / "s/config.json", config);
+  EXPECT_EQ(check().out.find("in neither allowed_codes"), std::string::npos);
+}
+
+// libcurl refuses a URL with a blank: gen refuses to write one, check names one written by hand.
+TEST_F(WriteSuiteTest, AUrlWithABlankIsRefusedByGenAndNamedByCheck) {
+  json d = description("http://127.0.0.1:1/", true);
+  d["objects"][1]["path"] = "/a b/";
+  auto result = gen(d);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.err.find("objects[1].path: \"/a b/\" holds a blank or control character, "
+                            "which no URL may; write a blank as %20"),
+            std::string::npos)
+      << result.err;
+  EXPECT_FALSE(fs::exists(dir / "s/tasks.json"));
+  d = description("http://127.0.0.1:1/", true);
+  d["objects"][2]["url"] = "http://h/area/\tpage";
+  EXPECT_NE(gen(d).err.find("objects[2].url: "), std::string::npos);
+  d["objects"][2]["url"] = "http://h/a%20b/page";
+  ASSERT_EQ(gen(d).status, 0);
+  EXPECT_EQ(check().out.find("blank"), std::string::npos);
+
+  json tasks = readJson(dir / "s/tasks.json");
+  tasks[2]["requests"][1]["uri"] = "http://127.0.0.1:1/a b/";
+  writeJson(dir / "s/tasks.json", tasks);
+  result = check();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find(fmt::format(
+                "error: {}: tasks[2] (user bin): 1 request with a blank or control character in "
+                "the uri: requests[1] \"http://127.0.0.1:1/a b/\"; libcurl refuses such a URL, "
+                "so tav-req records a failed transfer; write a blank as %20\n",
+                (dir / "s/tasks.json").string())),
+            std::string::npos)
+      << result.out;
+}
+
+// A HEAD answer has no body: judged as a read under a body check, each granted one fails.
+TEST_F(WriteSuiteTest, CheckWarnsOfAHeadWhoseAnswerABodyCheckWouldFail) {
+  ASSERT_EQ(gen(description("http://127.0.0.1:1/", false)).status, 0);
+  json tasks = readJson(dir / "s/tasks.json");
+  tasks[0]["requests"][0]["method"] = "HEAD";
+  tasks[0]["requests"][1]["method"] = "HEAD";
+  writeJson(dir / "s/tasks.json", tasks);
+  json metadata = readJson(dir / "s/metadata.json");
+  metadata[1]["access"] = "write";
+  writeJson(dir / "s/metadata.json", metadata);
+  const std::string configPath = (dir / "s/config.json").string();
+  const std::string warning = fmt::format(
+      "warning: {}: tasks[0] (user daemon): 1 HEAD request judged by the read rule while {} "
+      "checks bodies: requests[0] \"basic-daemon-1_1-ro\" ([0]); a HEAD answer has no body, so "
+      "each one the labels grant fails the body check; send a GET or judge it as a write",
+      (dir / "s/tasks.json").string(), configPath);
+  EXPECT_EQ(check().out.find("HEAD request judged"), std::string::npos);
+  json config = readJson(dir / "s/config.json");
+  config["check_body"] = true;
+  config["body_template"] = "object label {obj_mac_lev}";
+  writeJson(dir / "s/config.json", config);
+  const auto result = check();
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_NE(result.out.find(warning + "\n"), std::string::npos) << result.out;
+  // An empty template is found in every body, an empty one too.
+  config["body_template"] = "";
+  writeJson(dir / "s/config.json", config);
+  EXPECT_EQ(check().out.find("HEAD request judged"), std::string::npos);
+}
+
 }  // namespace

@@ -255,6 +255,40 @@ TEST(ViewOutputs, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
   EXPECT_EQ(tav_test::readFile(dir / "victims" / "passwd"), "keep");
 }
 
+TEST(ViewOutputs, AFifoOrALinkToADeviceAnotherUserPlantedInASharedFolderIsRefused) {
+  SKIP_UNLESS_ROOT();
+  tav_test::TempDir dir;
+  writeLadder(dir);
+  const fs::path shared = dir / "shared";
+  fs::create_directory(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const fs::path fifo = shared / "verdicts.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  ASSERT_EQ(::lchown(fifo.c_str(), 65534, 65534), 0);
+  // A reader of our own, so that a program that writes to the FIFO ends instead of waiting.
+  const tav_test::Fd readEnd(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(readEnd);
+  // Root's own character device (a null device), reached through another user's link.
+  const fs::path device = dir / "null";
+  ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+  fs::create_symlink(device, shared / "report.html");
+  ASSERT_EQ(::lchown((shared / "report.html").c_str(), 65534, 65534), 0);
+
+  const auto toFifo = tav_test::runProgram(viewArgs(dir, {"--json", fifo.string()}));
+  EXPECT_EQ(toFifo.status, 2) << toFifo.err;
+  EXPECT_EQ(toFifo.err, "tav-view: " + fifo.string() +
+                            ": is a FIFO that another user made in the shared folder " +
+                            shared.string() + "; it is not written to\n");
+  char byte = 0;
+  EXPECT_LE(::read(readEnd.get(), &byte, 1), 0) << "the FIFO got the verdicts";
+  const auto toDevice =
+      tav_test::runProgram(viewArgs(dir, {"--html", (shared / "report.html").string()}));
+  EXPECT_EQ(toDevice.status, 2) << toDevice.err;
+  EXPECT_NE(toDevice.err.find("is a symbolic link that another user made"), std::string::npos)
+      << toDevice.err;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
 TEST(ViewOutputs, NamesThatCannotBeOutputsStopTheRunBeforeAnythingIsWritten) {
   struct Case {
     std::vector<std::string> outputs;  // "@" stands for the test folder

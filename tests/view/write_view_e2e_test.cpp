@@ -109,7 +109,7 @@ TEST_F(WriteViewTest, AWriteDownIsExplainedAndCountedApartFromTheReads) {
       "why": "subject 3:7 may not write object 0:0: the label library refuses write access",
       "code": 201, "code_verdict": "201 is an allowed code", "subject_label": "3:7",
       "object_label": "0:0", "access": "write", "user": "sys",
-      "url": "http://h/l0_0/tav-probe-x", "auth_type": "basic"})"));
+      "url": "http://h/l0_0/tav-probe-x", "auth_type": "basic", "method": "PUT"})"));
   EXPECT_EQ(verdicts[2]["why"],
             "subject 1:1 may write object 1:1: the label library grants write access");
 
