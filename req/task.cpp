@@ -82,6 +82,11 @@ void from_json(const nlohmann::json& json, TaskUser& user) {
     throw BadUserName(user.name, problem);
   }
   json.at("password").get_to(user.password);
+  if (user.password.find('\0') != std::string::npos) {
+    throw BadTaskText(fmt::format(
+        "the password of user {} holds a NUL byte",
+        nlohmann::json(user.name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+  }
   const auto label = json.at("mac_label").get<std::string>();
   const tav::MacLabel value = parseTaskLabel(label);
   user.macLevel = value.level;
@@ -118,6 +123,15 @@ void from_json(const nlohmann::json& json, TaskRequest& request) {
 void from_json(const nlohmann::json& json, Task& task) {
   if (json.is_object() && json.contains("env")) json.at("env").get_to(task.env);
   json.at("user").get_to(task.user);
+  for (const auto& [name, value] : task.env) {
+    if (name.find('\0') != std::string::npos || value.find('\0') != std::string::npos) {
+      throw BadTaskText(fmt::format(
+          "the environment variable {} of user {} holds a NUL byte",
+          nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+          nlohmann::json(task.user.name)
+              .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+    }
+  }
   json.at("requests").get_to(task.requests);
 }
 
@@ -131,6 +145,8 @@ std::vector<Task> loadTasks(const std::string& path) {
   } catch (const BadUserName& error) {
     spdlog::critical("Failed to parse data: {}", error.what());
   } catch (const BadRequestMethod& error) {
+    spdlog::critical("Failed to parse data: {}", error.what());
+  } catch (const BadTaskText& error) {
     spdlog::critical("Failed to parse data: {}", error.what());
   }
   return {};

@@ -57,6 +57,13 @@ class BadUserName : public std::runtime_error {
   BadUserName(const std::string& name, const std::string& reason);
 };
 
+// A password, environment name or value with a NUL byte: the C interfaces it is handed to would
+// take only what comes before it, so the task would run with another text than the file's.
+class BadTaskText : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A request whose "method" is none of GET, HEAD, PUT and DELETE, or that gives a "body" with a
 // method that sends none.
 class BadRequestMethod : public std::runtime_error {

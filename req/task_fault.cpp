@@ -89,6 +89,8 @@ std::optional<std::string> tasksFault(const json& document) {
       why = error.what();
     } catch (const BadRequestMethod& error) {
       why = error.what();
+    } catch (const BadTaskText& error) {
+      why = error.what();
     } catch (const json::exception& error) {
       why = taskFault(document[t]).value_or(tav::plainLoaderReason(error.what()));
     }

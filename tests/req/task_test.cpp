@@ -148,6 +148,26 @@ TEST_F(LoadTasksTest, UserNameWithASlashRejectsTheFile) {
                        "Failed to parse data: invalid user name \"../../etc/x\": it holds a '/'"}));
 }
 
+// setenv and libcurl take C strings: a NUL would silently cut the text the task runs with.
+TEST_F(LoadTasksTest, NulInAPasswordOrTheEnvironmentRejectsTheFile) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"({"name": "daemon", "password": "se\u0000cret", "mac_label": "1:0"})",
+       "the password of user \"daemon\" holds a NUL byte"},
+      {R"({"name": "daemon", "password": "", "mac_label": "1:0"}, "env": {"A\u0000B": "x"})",
+       "the environment variable \"A\\u0000B\" of user \"daemon\" holds a NUL byte"},
+      {R"({"name": "daemon", "password": "", "mac_label": "1:0"}, "env": {"KRB5CCNAME": "FILE:/a\u0000b"})",
+       "the environment variable \"KRB5CCNAME\" of user \"daemon\" holds a NUL byte"},
+  };
+  std::size_t expectedLines = 0;
+  for (const auto& [user, message] : cases) {
+    SCOPED_TRACE(user);
+    EXPECT_TRUE(load(R"([{"user": )" + user + R"(, "requests": []}])").empty());
+    ++expectedLines;
+    ASSERT_EQ(log.records().size(), expectedLines);
+    EXPECT_EQ(log.records().back(), (LogRecord{"critical", "Failed to parse data: " + message}));
+  }
+}
+
 TEST(ParseTaskLabel, RejectsLabelsWithoutTwoNumbers) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "invalid mac_label \"\": it has no colon"},
