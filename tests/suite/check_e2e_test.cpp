@@ -431,14 +431,9 @@ TEST_F(SuiteCheck, TaskUserAccessIsTriedAsTheUser) {
   // The log folder is written by root: no finding about it.
   EXPECT_EQ(result.out.find(dir.path().string() + ": the log"), std::string::npos) << result.out;
 
-  // The same answers with SIGCHLD ignored from the start, and with a NUL in a path asked about
-  // first: the helper's children are still waited for, and no later question shifts.
-  Suite hostile = clean;
-  const std::string cache = fmt::format("FILE:{}/cc_nobody", dir.path().string());
-  for (json& task : hostile.tasks) {
-    if (task["user"]["name"] == "nobody") task["env"]["KRB5CCNAME"] = cache + std::string("\0x", 2);
-  }
-  writeJson(dir / "tasks.json", hostile.tasks);
+  // The same answers with SIGCHLD ignored from the start: the helper's children are still
+  // waited for. (A NUL, which once shifted the helper's questions, no longer gets that far:
+  // names, passwords and environment texts with one are refused as tav-req refuses them.)
   const auto ignoring = tav_test::runProgramIgnoringSigchld(
       {TAV_SUITE_PATH, "check", "-t", t, "-m", (dir / "metadata.json").string(), "-c",
        (dir / "config.json").string(), "-o", (dir / "out").string(), "-d", dir.path().string()});
