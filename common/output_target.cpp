@@ -35,19 +35,18 @@ int descriptorOf(const std::string& name) {
   return -1;
 }
 
-// A link in a sticky folder that others may write into is followed only when its owner is this
-// user or the folder's owner, as the kernel's protected_symlinks rule has it: anyone could
-// have planted any other.
+// Only a link of this user or of root is followed. Another user's link may point at anything
+// this process can write, and that user may make one wherever they can write: in a folder of
+// their own as well as in a shared sticky one.
 bool mayFollow(const struct stat& link, const std::filesystem::path& folder, std::string& reason) {
+  if (link.st_uid == ::geteuid() || link.st_uid == 0) return true;
   struct stat shared {};
-  if (::stat(folder.c_str(), &shared) != 0) {
-    reason = std::string("cannot follow the symbolic link: ") + std::strerror(errno);
-    return false;
-  }
-  const bool open = (shared.st_mode & S_ISVTX) != 0 && (shared.st_mode & S_IWOTH) != 0;
-  if (!open || link.st_uid == ::geteuid() || link.st_uid == shared.st_uid) return true;
-  reason = "is a symbolic link that another user made in the shared folder " + folder.string() +
-           "; it is not followed";
+  const bool open = ::stat(folder.c_str(), &shared) == 0 && (shared.st_mode & S_ISVTX) != 0 &&
+                    (shared.st_mode & S_IWOTH) != 0;
+  reason = open ? "is a symbolic link that another user made in the shared folder " +
+                      folder.string() + "; it is not followed"
+                : "is a symbolic link that another user (uid " + std::to_string(link.st_uid) +
+                      ") made; it is not followed";
   return false;
 }
 
@@ -187,6 +186,11 @@ std::optional<OutputTarget> resolveOutput(const std::string& name, std::string& 
   target.device = status.st_dev;
   target.inode = status.st_ino;
   return target;
+}
+
+std::optional<std::filesystem::path> followOutputLinks(const std::string& name,
+                                                      std::string& reason) {
+  return followLinks(name, reason);
 }
 
 std::filesystem::path hiddenNameBeside(const std::filesystem::path& target) {

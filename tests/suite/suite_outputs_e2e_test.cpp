@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -183,6 +185,41 @@ TEST(SuiteOutputs, MergeWritesThroughALinkAndNeverOverItsInput) {
   EXPECT_EQ(over.err,
             "error: " + r2 + ": is the same file as the input " + r2 + "; name another file\n");
   EXPECT_EQ(readJson(dir / "r2.json").size(), 1u);
+}
+
+TEST(SuiteOutputs, ALinkAnotherUserCouldHavePlantedIsNotFollowed) {
+  SKIP_UNLESS_ROOT();
+  TempDir dir;
+  tav_test::writeFile(dir / "precious", "keep");
+  fs::create_directory(dir / "rootonly");
+  ASSERT_EQ(::chmod((dir / "rootonly").c_str(), 0700), 0);
+  // A folder of its own, where that user may make any link...
+  fs::create_directory(dir / "theirs");
+  ASSERT_EQ(::chown((dir / "theirs").c_str(), 65534, 65534), 0);
+  fs::create_symlink(dir / "precious", dir / "theirs/tasks.json");
+  ASSERT_EQ(::lchown((dir / "theirs/tasks.json").c_str(), 65534, 65534), 0);
+  // ... and a link to a folder, made in a shared sticky one.
+  fs::create_directory(dir / "shared");
+  ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+  fs::create_symlink(dir / "rootonly", dir / "shared/out");
+  ASSERT_EQ(::lchown((dir / "shared/out").c_str(), 65534, 65534), 0);
+
+  writeJson(dir / "description.json", description("pw"));
+  const auto own =
+      runSuite({"gen", (dir / "description.json").string(), "--out", (dir / "theirs").string()});
+  EXPECT_EQ(own.status, 1);
+  EXPECT_EQ(own.err, "error: " + (dir / "theirs/tasks.json").string() +
+                         ": is a symbolic link that another user (uid 65534) made; it is not "
+                         "followed\n");
+  EXPECT_EQ(tav_test::readFile(dir / "precious"), "keep");
+
+  const auto shared = runSuite(
+      {"gen", (dir / "description.json").string(), "--out", (dir / "shared/out").string()});
+  EXPECT_EQ(shared.status, 1);
+  EXPECT_EQ(shared.err, "error: " + (dir / "shared/out/tasks.json").string() +
+                            ": is a symbolic link that another user made in the shared folder " +
+                            (dir / "shared").string() + "; it is not followed\n");
+  EXPECT_TRUE(fs::is_empty(dir / "rootonly"));
 }
 
 TEST(SuiteCommandLine, CountsAndNamesAreCheckedByTheParser) {
