@@ -312,7 +312,12 @@ int runRerun(const RerunOptions& options) {
   }
   files.add((dir / "tasks.json").string(), documentText(keptTasks));
   files.add((dir / "metadata.json").string(), documentText(keptMetadata));
-  if (!options.config.empty()) files.add((dir / "config.json").string(), std::move(configText));
+  // Without a configuration, an earlier rerun's in the folder would pass for this suite's.
+  if (options.config.empty()) {
+    files.addRemoval((dir / "config.json").string());
+  } else {
+    files.add((dir / "config.json").string(), std::move(configText));
+  }
   if (!files.commit()) return 1;
   tav::clearProgress();
   std::cout << fmt::format("rerun suite in {}: {} in {} (of {} in {})\n", dir.string(),

@@ -182,6 +182,22 @@ TEST(SuiteRerun, WritesAllOrNothing) {
   EXPECT_FALSE(fs::exists(dir / "out" / "config.json"));
 }
 
+// The folder holds one suite: a rerun without a configuration takes away an earlier rerun's,
+// which belongs to another run.
+TEST(SuiteRerun, WithoutAConfigurationTheEarlierOneGoes) {
+  tav_test::TempDir dir;
+  writeSuite(dir.path());
+  tav_test::writeFile(dir / "report.json", R"({"failed_uuids": ["t1-b"]})");
+  ASSERT_EQ(runSuite(rerunArgs(dir.path(), dir / "report.json", dir / "out")).status, 0);
+  ASSERT_TRUE(fs::exists(dir / "out" / "config.json"));
+  std::vector<std::string> args = rerunArgs(dir.path(), dir / "report.json", dir / "out");
+  args.erase(args.begin() + 5, args.begin() + 7);  // -c CONFIG
+  const auto result = runSuite(args);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_FALSE(fs::exists(dir / "out" / "config.json"));
+  EXPECT_EQ(readJson(dir / "out" / "tasks.json").size(), 1u);
+}
+
 json answer(const std::string& uuid, int code, const std::string& body) {
   return {{"uuid", uuid}, {"code", code}, {"body", body}};
 }
