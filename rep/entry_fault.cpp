@@ -100,14 +100,18 @@ std::optional<std::string> firstFault(const json& document, Keys keys) {
 
 }  // namespace
 
+constexpr Keys kMetadataKeys = {
+    {"uuid", Kind::text},          {"object_label", Kind::text},
+    {"subject_label", Kind::text}, {"min_mac_label", Kind::text},
+    {"max_mac_label", Kind::text}, {"expect_ignore_mac_label", Kind::boolean},
+    {"access", Kind::access}};
+
 std::optional<std::string> metadataFault(const json& document) {
-  return firstFault(document, {{"uuid", Kind::text},
-                               {"object_label", Kind::text},
-                               {"subject_label", Kind::text},
-                               {"min_mac_label", Kind::text},
-                               {"max_mac_label", Kind::text},
-                               {"expect_ignore_mac_label", Kind::boolean},
-                               {"access", Kind::access}});
+  return firstFault(document, kMetadataKeys);
+}
+
+std::optional<std::string> metadataEntryFault(const json& entry) {
+  return entryFault(entry, kMetadataKeys);
 }
 
 std::optional<std::string> responsesFault(const json& document) {

@@ -14,6 +14,9 @@ namespace tav_rep {
 // The first metadata entry loadMetadata refuses, and why; nothing when it takes them all.
 std::optional<std::string> metadataFault(const nlohmann::json& document);
 
+// Why loadMetadata refuses one entry, unplaced ("has no \"uuid\""); nothing when it takes it.
+std::optional<std::string> metadataEntryFault(const nlohmann::json& entry);
+
 // The first answer loadData refuses in a responses file, and why.
 std::optional<std::string> responsesFault(const nlohmann::json& document);
 

@@ -29,8 +29,8 @@ std::optional<std::string> textsFault(const json& object, std::initializer_list<
   return std::nullopt;
 }
 
-// The task's JSON faults in the order the conversion meets them.
-std::optional<std::string> taskFault(const json& task) {
+// The task's JSON faults in the order the conversion meets them; `positions` as for taskFaultAt.
+std::optional<std::string> taskFault(const json& task, const std::vector<std::size_t>& positions) {
   if (!task.is_object()) return fmt::format("is {}, not an object", task.type_name());
   if (task.contains("env")) {
     const json& env = task["env"];
@@ -51,7 +51,7 @@ std::optional<std::string> taskFault(const json& task) {
     return fmt::format("\"requests\" is {}, not an array", requests.type_name());
   }
   for (std::size_t r = 0; r < requests.size(); ++r) {
-    const std::string where = fmt::format("requests[{}] ", r);
+    const std::string where = fmt::format("requests[{}] ", r < positions.size() ? positions[r] : r);
     if (!requests[r].is_object()) {
       return fmt::format("{}is {}, not an object", where, requests[r].type_name());
     }
@@ -74,27 +74,32 @@ std::string taskPlace(std::size_t index, const json& task) {
   return fmt::format("tasks[{}]", index);
 }
 
+std::optional<std::string> taskFaultAt(std::size_t index, const json& task,
+                                       const std::vector<std::size_t>& positions) {
+  std::string why;
+  try {
+    task.get<Task>();
+    return std::nullopt;
+  } catch (const BadMacLabel& error) {
+    why = error.what();
+  } catch (const BadUserName& error) {
+    why = error.what();
+  } catch (const BadRequestMethod& error) {
+    why = error.what();
+  } catch (const BadTaskText& error) {
+    why = error.what();
+  } catch (const json::exception& error) {
+    why = taskFault(task, positions).value_or(tav::plainLoaderReason(error.what()));
+  }
+  return fmt::format("{}: {}", taskPlace(index, task), why);
+}
+
 std::optional<std::string> tasksFault(const json& document) {
   if (!document.is_array()) {
     return fmt::format("the top level is {}, not an array of tasks", document.type_name());
   }
   for (std::size_t t = 0; t < document.size(); ++t) {
-    std::string why;
-    try {
-      document[t].get<Task>();
-      continue;
-    } catch (const BadMacLabel& error) {
-      why = error.what();
-    } catch (const BadUserName& error) {
-      why = error.what();
-    } catch (const BadRequestMethod& error) {
-      why = error.what();
-    } catch (const BadTaskText& error) {
-      why = error.what();
-    } catch (const json::exception& error) {
-      why = taskFault(document[t]).value_or(tav::plainLoaderReason(error.what()));
-    }
-    return fmt::format("{}: {}", taskPlace(t, document[t]), why);
+    if (std::optional<std::string> fault = taskFaultAt(t, document[t])) return fault;
   }
   return std::nullopt;
 }

@@ -7,8 +7,14 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tav_req {
+
+// Why loadTasks refuses the task, placed as tasks[index]; nothing when it takes it. `positions`,
+// when given, are the places in the file of the task's requests, for a task cut down to some.
+std::optional<std::string> taskFaultAt(std::size_t index, const nlohmann::json& task,
+                                       const std::vector<std::size_t>& positions = {});
 
 // The first task loadTasks refuses and why; nothing when it takes them all.
 std::optional<std::string> tasksFault(const nlohmann::json& document);

@@ -174,41 +174,59 @@ std::optional<Kept> scanRerunEntries(const std::string& text, const UuidSet& rer
   return kept;
 }
 
-// Each task with at least one failed request, holding only those, in their order; the rest of
-// the task (user, label, environment) as written. `rerun` gets the uuids kept.
-json failedTasks(json& tasks, const UuidSet& failed, UuidSet& rerun, std::size_t& requests) {
-  json kept = json::array();
-  for (json& task : tasks) {
-    json& all = task.at("requests");
-    json some = json::array();
-    for (json& request : all) {
-      const std::string& uuid = request.at("uuid").get_ref<const std::string&>();
-      if (!failed.contains(uuid)) continue;
-      rerun.insert(uuid);
-      some.push_back(std::move(request));
-    }
-    if (some.empty()) continue;
-    requests += some.size();
-    all = std::move(some);
-    kept.push_back(std::move(task));
+// Whether each request of the task has its uuid as a string: what cutting the task needs.
+bool uuidsReadable(const json& task) {
+  if (!task.is_object() || !task.contains("requests") || !task["requests"].is_array()) {
+    return false;
   }
-  return kept;
+  return std::all_of(task["requests"].begin(), task["requests"].end(), [](const json& request) {
+    return request.is_object() && request.contains("uuid") && request["uuid"].is_string();
+  });
 }
 
 // The tasks of the failed requests, by the scanner or, when it gives up, by the library; nothing
-// after saying why tav-req would refuse the file.
+// after saying why tav-req would refuse the file. Either way only what is kept is judged, each
+// task and request named by its place in the file.
 std::optional<Kept> keptTasksOf(const std::string& path, const UuidSet& failed, UuidSet& rerun) {
   tav::progressPhase("reading " + path);
   if (std::optional<Kept> kept = scanFailedTasks(tav::readWholeFile(path), failed, rerun)) {
     return kept;
   }
   std::optional<json> whole =
-      usableDocument(path, "tav-req", tav::SuiteFile::tasks, tav_req::tasksFault);
+      usableDocument(path, "tav-req", tav::SuiteFile::tasks, [](const json& document) {
+        return document.is_array() ? std::nullopt : tav_req::tasksFault(document);
+      });
   if (!whole) return std::nullopt;
   Kept kept;
   kept.total = whole->size();
   rerun.clear();
-  kept.document = failedTasks(*whole, failed, rerun, kept.requests);
+  for (std::size_t t = 0; t < whole->size(); ++t) {
+    json& task = (*whole)[t];
+    std::optional<std::string> fault;
+    std::vector<std::size_t> positions;
+    if (!uuidsReadable(task)) {
+      fault = tav_req::taskFaultAt(t, task).value_or(tav_req::taskPlace(t, task) +
+                                                     ": a request has no string \"uuid\"");
+    } else {
+      json& all = task["requests"];
+      json some = json::array();
+      for (std::size_t r = 0; r < all.size(); ++r) {
+        if (!failed.contains(all[r]["uuid"].get_ref<const std::string&>())) continue;
+        positions.push_back(r);
+        some.push_back(std::move(all[r]));
+      }
+      if (some.empty()) continue;
+      all = std::move(some);
+      fault = tav_req::taskFaultAt(t, task, positions);
+    }
+    if (fault) {
+      reportFileError(path, fmt::format("tav-req would refuse it: {}", *fault));
+      return std::nullopt;
+    }
+    for (const json& request : task["requests"]) rerun.insert(request["uuid"].get<std::string>());
+    kept.requests += positions.size();
+    kept.document.push_back(std::move(task));
+  }
   return kept;
 }
 
@@ -219,16 +237,25 @@ std::optional<Kept> keptEntriesOf(const std::string& path, const UuidSet& rerun,
   if (std::optional<Kept> kept = scanRerunEntries(tav::readWholeFile(path), rerun, described)) {
     return kept;
   }
+  // Entries by name or a lone entry are rare: those files are judged whole.
   std::optional<json> whole =
-      usableDocument(path, "tav-rep", tav::SuiteFile::metadata, tav_rep::metadataFault);
+      usableDocument(path, "tav-rep", tav::SuiteFile::metadata, [](const json& document) {
+        return document.is_array() ? std::nullopt : tav_rep::metadataFault(document);
+      });
   if (!whole) return std::nullopt;
   Kept kept;
   kept.total = whole->size();
   described.clear();
+  std::size_t k = 0;
   for (json& entry : *whole) {
-    const std::string& uuid = entry.at("uuid").get_ref<const std::string&>();
-    if (!rerun.contains(uuid)) continue;
-    described.insert(uuid);
+    const std::size_t place = k++;
+    const bool readable = entry.is_object() && entry.contains("uuid") && entry["uuid"].is_string();
+    if (readable && !rerun.contains(entry["uuid"].get_ref<const std::string&>())) continue;
+    if (const std::optional<std::string> fault = tav_rep::metadataEntryFault(entry)) {
+      reportFileError(path, fmt::format("tav-rep would refuse it: [{}]: {}", place, *fault));
+      return std::nullopt;
+    }
+    described.insert(entry["uuid"].get<std::string>());
     kept.document.push_back(std::move(entry));
   }
   return kept;

@@ -167,6 +167,47 @@ TEST(SuiteRerun, InputsItCannotUseAreStatusTwo) {
   }
 }
 
+// What lies outside the failed requests is not judged, whether the quick scan reads the files or
+// the library does (an escaped uuid makes the scan give up); a fault in a failed request is named
+// by its place in the file either way.
+TEST(SuiteRerun, OnlyTheFailedRequestsAreJudgedWhicheverWayTheFileIsRead) {
+  for (const bool escaped : {false, true}) {
+    SCOPED_TRACE(escaped ? "escaped" : "plain");
+    tav_test::TempDir dir;
+    writeSuite(dir.path());
+    tav_test::writeFile(dir / "report.json", R"({"failed_uuids": ["t3-c"]})");
+    json tasks = readJson(dir / "tasks.json");
+    tasks[1]["user"]["mac_label"] = "x";
+    tasks[2]["requests"][0]["auth_type"] = 5;
+    json metadata = readJson(dir / "metadata.json");
+    metadata[2].erase("subject_label");
+    std::string tasksText = tasks.dump();
+    std::string metadataText = metadata.dump();
+    if (escaped) {
+      for (std::string* text : {&tasksText, &metadataText}) {
+        text->replace(text->find("\"t1-a\""), 6, "\"t1\\u002da\"");
+      }
+    }
+    tav_test::writeFile(dir / "tasks.json", tasksText);
+    tav_test::writeFile(dir / "metadata.json", metadataText);
+    const auto kept = runSuite(rerunArgs(dir.path(), dir / "report.json", dir / "out"));
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(readJson(dir / "out" / "tasks.json")[0]["requests"][0]["uuid"], "t3-c");
+    EXPECT_EQ(readJson(dir / "out" / "metadata.json").size(), 1u);
+
+    tasks[2]["requests"][2]["uri"] = 7;
+    tasksText = tasks.dump();
+    if (escaped) tasksText.replace(tasksText.find("\"t1-a\""), 6, "\"t1\\u002da\"");
+    tav_test::writeFile(dir / "tasks.json", tasksText);
+    const auto refused = runSuite(rerunArgs(dir.path(), dir / "report.json", dir / "again"));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "error: " + (dir / "tasks.json").string() +
+                               ": tav-req would refuse it: tasks[2] (user bin): requests[2] "
+                               "\"uri\" is number, not a string\n");
+    EXPECT_FALSE(fs::exists(dir / "again"));
+  }
+}
+
 // One set: a folder in the place of one file keeps the others from being written too.
 TEST(SuiteRerun, WritesAllOrNothing) {
   tav_test::TempDir dir;
