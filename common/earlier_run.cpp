@@ -238,8 +238,12 @@ EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
     }
   }
   OutcomeReader reader;
-  const bool parsed = json::sax_parse(text, &reader, json::input_format_t::json, true, false);
-  if (!parsed && (reader.syntaxError() || !reader.problem.empty())) {
+  // The library takes a NUL byte for the end of the input and would keep what came before it;
+  // no JSON text holds one, and the slow path says where it stands.
+  const bool nul = text.find('\0') != std::string::npos;
+  const bool parsed =
+      !nul && json::sax_parse(text, &reader, json::input_format_t::json, true, false);
+  if (!parsed && (nul || reader.syntaxError() || !reader.problem.empty())) {
     // The slow path names the place: the whole parse again, only for a file that is wrong.
     InputDocument document = readInputDocument(path);
     if (!document.document) {

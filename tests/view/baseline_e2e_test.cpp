@@ -319,6 +319,9 @@ TEST(ViewBaseline, ABaselineItCannotUseIsStatusTwoAndNoOutput) {
       {R"({"failed_uuids": ["a-newfail", 7]})", "failed_uuids[1] is a number, not a string"},
       {R"({"passed": 3})",
        "holds neither \"verdicts\" (tav-view --json) nor \"failed_uuids\" (report.json)"},
+      // The library would stop at the NUL and take what comes before it.
+      {std::string(R"({"failed_uuids": ["a-newfail"], "total_count": 9})") + '\0',
+       "not JSON at line 1 column 50: syntax error while parsing value - NUL byte in the input"},
   };
   tav_test::TempDir dir;
   writeRun(dir / "run", kSecond);
