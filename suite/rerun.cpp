@@ -261,6 +261,31 @@ std::optional<Kept> keptEntriesOf(const std::string& path, const UuidSet& rerun,
   return kept;
 }
 
+// Warns of each kept PUT that no kept DELETE of the same uri follows in its task: that DELETE
+// passed, so it is not sent again, and what a granted PUT stores stays on the server.
+void warnOfLonePuts(const std::string& path, const json& tasks) {
+  FirstFew lone;
+  for (const json& task : tasks) {
+    const json& requests = task["requests"];
+    std::vector<bool> alone(requests.size(), false);
+    std::unordered_set<std::string> deletedLater;
+    for (std::size_t r = requests.size(); r-- > 0;) {
+      const std::string method = requests[r].value("method", "GET");
+      const std::string& uri = requests[r]["uri"].get_ref<const std::string&>();
+      if (method == "DELETE") deletedLater.insert(uri);
+      if (method == "PUT") alone[r] = !deletedLater.contains(uri);
+    }
+    for (std::size_t r = 0; r < requests.size(); ++r) {
+      if (alone[r]) lone.add([&] { return requests[r]["uuid"].get<std::string>(); });
+    }
+  }
+  if (lone.empty()) return;
+  reportFileWarning(path, fmt::format("{} of the rerun without a DELETE of the same uri after it "
+                                      "in the rerun: {}; what a granted PUT stores stays on the "
+                                      "server",
+                                      tav::counted(lone.count(), "PUT", "PUTs"), lone.text()));
+}
+
 }  // namespace
 
 int runRerun(const RerunOptions& options) {
@@ -317,6 +342,7 @@ int runRerun(const RerunOptions& options) {
                                                               "failed requests"),
                                                  options.report, missing.text()));
   }
+  warnOfLonePuts(options.tasks, keptTasks);
   UuidSet described;
   const std::optional<Kept> metadata = keptEntriesOf(options.metadata, rerun, described);
   if (!metadata) return 2;

@@ -208,6 +208,34 @@ TEST(SuiteRerun, OnlyTheFailedRequestsAreJudgedWhicheverWayTheFileIsRead) {
   }
 }
 
+// A PUT rerun without its DELETE (which passed) leaves what it stores on the server: said.
+TEST(SuiteRerun, APutWithoutItsDeleteIsWarnedAbout) {
+  tav_test::TempDir dir;
+  writeSuite(dir.path());
+  json tasks = readJson(dir / "tasks.json");
+  json put = request("t2-put", "http://h/a/probe");
+  put["method"] = "PUT";
+  json del = request("t2-del", "http://h/a/probe");
+  del["method"] = "DELETE";
+  tasks[1]["requests"].push_back(put);
+  tasks[1]["requests"].push_back(del);
+  writeJson(dir / "tasks.json", tasks);
+  json metadata = readJson(dir / "metadata.json");
+  for (const char* uuid : {"t2-put", "t2-del"}) metadata.push_back(metaOf(uuid, "1:1", "1:1"));
+  writeJson(dir / "metadata.json", metadata);
+
+  tav_test::writeFile(dir / "put.json", R"({"failed_uuids": ["t2-put"]})");
+  const auto lone = runSuite(rerunArgs(dir.path(), dir / "put.json", dir / "lone"));
+  EXPECT_EQ(lone.status, 0);
+  EXPECT_EQ(lone.err, "warning: " + (dir / "tasks.json").string() +
+                          ": 1 PUT of the rerun without a DELETE of the same uri after it in the "
+                          "rerun: t2-put; what a granted PUT stores stays on the server\n");
+  tav_test::writeFile(dir / "both.json", R"({"failed_uuids": ["t2-put", "t2-del"]})");
+  const auto both = runSuite(rerunArgs(dir.path(), dir / "both.json", dir / "both"));
+  EXPECT_EQ(both.status, 0);
+  EXPECT_EQ(both.err, "");
+}
+
 // One set: a folder in the place of one file keeps the others from being written too.
 TEST(SuiteRerun, WritesAllOrNothing) {
   tav_test::TempDir dir;
