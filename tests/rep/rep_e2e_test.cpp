@@ -287,6 +287,22 @@ TEST_F(RepE2eTest, LinksAnotherUserPlantedInTheSharedFoldersAreNotWrittenThrough
   EXPECT_TRUE(fs::is_symlink(outDir / "report.json"));
 }
 
+// The output folder is another user's, who links report.json to a file of root's.
+TEST_F(RepE2eTest, AReportLinkAnotherUserMadeIsNotFollowed) {
+  SKIP_UNLESS_ROOT();
+  writeInputs(json{metadataEntry("a", "2:3", "1:1")}.dump(),
+              json{responseEntry("a", 200, "level 2")}.dump());
+  tav_test::writeFile(dir / "precious", "keep");
+  ASSERT_EQ(::chown(outDir.c_str(), 65534, 65534), 0);
+  fs::create_symlink(dir / "precious", outDir / "report.json");
+  ASSERT_EQ(::lchown((outDir / "report.json").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(run().status, 1);
+  EXPECT_EQ(logLines(), Lines{"error failed to save file " + (outDir / "report.json").string() +
+                              ": is a symbolic link that another user (uid 65534) made; it is "
+                              "not followed"});
+  EXPECT_EQ(readFile(dir / "precious"), "keep");
+}
+
 TEST_F(RepE2eTest, LogThatCannotBeCreatedEndsTheRunOnStandardError) {
   writeInputs(json{metadataEntry("a", "2:3", "1:1")}.dump(),
               json{responseEntry("a", 200, "level 2")}.dump());
