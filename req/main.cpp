@@ -4,12 +4,15 @@
 #include <spdlog/spdlog.h>
 
 #include <exception>
+#include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "common/input_file.h"
 #include "common/log_capture.h"
 #include "common/log_file.h"
+#include "common/output_target.h"
 #include "common/progress_line.h"
 #include "common/terminal_text.h"
 #include "req/interruption.h"
@@ -57,6 +60,16 @@ int main(int argc, char** argv) {
   // ignored would let the kernel reap the children before they are waited for.
   catchInterruptions();
   restoreChildSignal();
+
+  // A folder reached through another user's link would take root's files anywhere; a link at
+  // responses.json itself is replaced, never followed, so only the folders are looked at.
+  for (const std::string* folder : {&options.logDir, &options.outputDir}) {
+    std::string reason;
+    if (!tav::followOutputLinks((std::filesystem::path(*folder) / ".").string(), reason)) {
+      std::cerr << "Error: " << *folder << ": " << reason << std::endl;
+      return 1;
+    }
+  }
 
   if (!tav::createMainLog(options.logDir, "main.log", "base_file_logger", options.logLevel)) {
     return 1;

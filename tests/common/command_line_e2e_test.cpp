@@ -1,7 +1,10 @@
 // The built programs' command lines: what the parser prints, the exit statuses, and that a
 // rejected command line creates nothing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -217,6 +220,37 @@ TEST_F(CommandLine, AcceptsLinksAndOneDirectoryForLogsAndOutput) {
   EXPECT_EQ(result.err, "tav-req: " + (dir / "link.json").string() + ": it holds no task\n");
   ASSERT_TRUE(fs::exists(dir / "work" / "main.log"));
   EXPECT_EQ(tav_test::readFile(dir / "work" / "main.log"), "");
+}
+
+// The same folder link, made by another user in a shared sticky folder, is not followed: the
+// run would write root's files into whatever folder that user chose.
+TEST_F(CommandLine, AFolderLinkAnotherUserMadeIsNotFollowed) {
+  SKIP_UNLESS_ROOT();
+  tav_test::writeFile(dir / "tasks.json", "[]");
+  fs::create_directory(dir / "rootonly");
+  fs::create_directory(dir / "shared");
+  ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+  fs::create_directory_symlink(dir / "rootonly", dir / "shared" / "out");
+  ASSERT_EQ(::lchown((dir / "shared" / "out").c_str(), 65534, 65534), 0);
+  for (const char* option : {"-d", "-o"}) {
+    SCOPED_TRACE(option);
+    std::vector<std::string> args = {kRunner.path,
+                                     "-t",
+                                     (dir / "tasks.json").string(),
+                                     "-d",
+                                     (dir / "work").string(),
+                                     "-o",
+                                     (dir / "work").string()};
+    fs::create_directory(dir / "work");
+    const auto place = std::find(args.begin(), args.end(), option) + 1;
+    *place = (dir / "shared" / "out").string();
+    const auto result = runProgram(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Error: " + *place + ": " + *place +
+                              " is a symbolic link that another user made in the shared folder " +
+                              (dir / "shared").string() + "; it is not followed\n");
+    EXPECT_TRUE(fs::is_empty(dir / "rootonly"));
+  }
 }
 
 TEST(MainLog, ALogThatCannotBeCreatedEndsTheRunWithAnErrorLine) {
