@@ -61,6 +61,8 @@ class OutcomeReader : public nlohmann::json_sax<json> {
   bool start_object(std::size_t) override {
     if (depth_ == 0) {
       top_ = true;
+    } else if (depth_ == 1 && listKey()) {
+      return fail(fmt::format("\"{}\" is an object, not an array", topKey_));
     } else if (depth_ == 2 && topKey_ == "verdicts") {
       key_.clear();
       hasUuid_ = false;
@@ -112,6 +114,8 @@ class OutcomeReader : public nlohmann::json_sax<json> {
 
  private:
   bool inVerdict() const { return depth_ == 3 && topKey_ == "verdicts"; }
+  // The top-level keys whose value must be the list of outcomes.
+  bool listKey() const { return topKey_ == "verdicts" || topKey_ == "failed_uuids"; }
 
   bool number(bool nonZero) {
     if (inVerdict() && key_ == "code") {
@@ -125,6 +129,9 @@ class OutcomeReader : public nlohmann::json_sax<json> {
   // A value where only some kinds make sense: the top level and the elements of the arrays.
   bool scalar(const char* kind) {
     if (depth_ == 0) return fail(fmt::format("the top level is a {}, not an object", kind));
+    if (depth_ == 1 && listKey()) {
+      return fail(fmt::format("\"{}\" is a {}, not an array", topKey_, kind));
+    }
     if (depth_ == 2 && topKey_ == "verdicts") {
       return fail(fmt::format("verdicts[{}] is a {}, not an object", index_, kind));
     }
@@ -230,7 +237,7 @@ EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
     EarlierRun run;
     bool sawVerdicts = false;
     bool sawFailed = false;
-    if (scanOutcomes(text, run, sawVerdicts, sawFailed)) {
+    if (scanOutcomes(text, run, sawVerdicts, sawFailed) && !(sawVerdicts && sawFailed)) {
       run.everyRequest = sawVerdicts;
       putInOrder(run.requests);
       read.run = std::move(run);
@@ -256,6 +263,12 @@ EarlierRunRead readEarlierRun(const std::filesystem::path& path) {
     } else {
       read.problem = std::move(reader.problem);
     }
+    return read;
+  }
+  if (reader.sawVerdicts && reader.sawFailed) {
+    read.problem =
+        "holds both \"verdicts\" (tav-view --json) and \"failed_uuids\" (report.json); give one "
+        "of them";
     return read;
   }
   if (!reader.sawVerdicts && !reader.sawFailed) {

@@ -317,6 +317,11 @@ TEST(ViewBaseline, ABaselineItCannotUseIsStatusTwoAndNoOutput) {
       {R"({"verdicts": [{"uuid": "a-newfail", "passed": "yes"}]})",
        "verdicts[0]: \"passed\" is a string"},
       {R"({"failed_uuids": ["a-newfail", 7]})", "failed_uuids[1] is a number, not a string"},
+      {R"({"verdicts": {"uuid": "a-newfail", "passed": true}})",
+       "\"verdicts\" is an object, not an array"},
+      {R"({"failed_uuids": ["a-newfail"], "verdicts": [{"uuid": "a-newfail", "passed": true}]})",
+       "holds both \"verdicts\" (tav-view --json) and \"failed_uuids\" (report.json); give one of "
+       "them"},
       {R"({"passed": 3})",
        "holds neither \"verdicts\" (tav-view --json) nor \"failed_uuids\" (report.json)"},
       // The library would stop at the NUL and take what comes before it.
