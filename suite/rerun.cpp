@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <iostream>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "common/earlier_run.h"
@@ -286,6 +288,28 @@ void warnOfLonePuts(const std::string& path, const json& tasks) {
                                       tav::counted(lone.count(), "PUT", "PUTs"), lone.text()));
 }
 
+// Warns of each uuid that more than one kept request sends: their answers cannot be told apart,
+// and the rerun's responses would answer it twice.
+void warnOfSharedUuids(const std::string& path, const json& tasks) {
+  std::unordered_map<std::string_view, std::size_t> sent;
+  for (const json& task : tasks) {
+    for (const json& request : task["requests"]) {
+      ++sent[request["uuid"].get_ref<const std::string&>()];
+    }
+  }
+  std::vector<std::string> shared;
+  for (const auto& [uuid, times] : sent) {
+    if (times > 1) shared.emplace_back(uuid);
+  }
+  if (shared.empty()) return;
+  std::sort(shared.begin(), shared.end());
+  FirstFew few;
+  for (const std::string& uuid : shared) few.add([&] { return uuid; });
+  reportFileWarning(path, fmt::format("{} of the rerun sent by more than one request: {}; their "
+                                      "answers cannot be told apart",
+                                      tav::counted(few.count(), "uuid", "uuids"), few.text()));
+}
+
 }  // namespace
 
 int runRerun(const RerunOptions& options) {
@@ -343,6 +367,7 @@ int runRerun(const RerunOptions& options) {
                                                  options.report, missing.text()));
   }
   warnOfLonePuts(options.tasks, keptTasks);
+  warnOfSharedUuids(options.tasks, keptTasks);
   UuidSet described;
   const std::optional<Kept> metadata = keptEntriesOf(options.metadata, rerun, described);
   if (!metadata) return 2;

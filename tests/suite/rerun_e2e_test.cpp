@@ -235,6 +235,22 @@ TEST(SuiteRerun, APutWithoutItsDeleteIsWarnedAbout) {
   EXPECT_EQ(both.err, "");
 }
 
+// Two tasks that send one failed uuid are both rerun, and said to be: their answers mix.
+TEST(SuiteRerun, AUuidTwoTasksSendIsWarnedAbout) {
+  tav_test::TempDir dir;
+  writeSuite(dir.path());
+  json tasks = readJson(dir / "tasks.json");
+  tasks[2]["requests"][1]["uuid"] = "t1-b";
+  writeJson(dir / "tasks.json", tasks);
+  tav_test::writeFile(dir / "report.json", R"({"failed_uuids": ["t1-b"]})");
+  const auto result = runSuite(rerunArgs(dir.path(), dir / "report.json", dir / "out"));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "warning: " + (dir / "tasks.json").string() +
+                            ": 1 uuid of the rerun sent by more than one request: t1-b; their "
+                            "answers cannot be told apart\n");
+  EXPECT_EQ(readJson(dir / "out" / "tasks.json").size(), 2u);
+}
+
 // One set: a folder in the place of one file keeps the others from being written too.
 TEST(SuiteRerun, WritesAllOrNothing) {
   tav_test::TempDir dir;
