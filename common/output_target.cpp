@@ -189,7 +189,7 @@ std::optional<OutputTarget> resolveOutput(const std::string& name, std::string& 
 }
 
 std::optional<std::filesystem::path> followOutputLinks(const std::string& name,
-                                                      std::string& reason) {
+                                                       std::string& reason) {
   return followLinks(name, reason);
 }
 

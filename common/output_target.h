@@ -34,7 +34,8 @@ std::optional<OutputTarget> resolveOutput(const std::string& name, std::string& 
 
 // The name with every symbolic link on its way followed; no value after setting `reason` when
 // one of them is another user's (or cannot be read), for a program that writes by other means.
-std::optional<std::filesystem::path> followOutputLinks(const std::string& name, std::string& reason);
+std::optional<std::filesystem::path> followOutputLinks(const std::string& name,
+                                                       std::string& reason);
 
 // A name for a new file beside `target`, hidden and random: ".{name}.{12 random letters}".
 std::filesystem::path hiddenNameBeside(const std::filesystem::path& target);
