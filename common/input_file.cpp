@@ -154,7 +154,7 @@ std::string lookalikeReason(const json& document, SuiteFile wanted) {
   return fmt::format("this looks like {}; give {}", nameOf(*found), wantedName(wanted));
 }
 
-InputDocument readInputDocument(const std::filesystem::path& path) {
+InputDocument readInputDocument(const std::filesystem::path& path, bool written) {
   InputDocument input;
   if (std::optional<std::string> why = unreadableReason(path)) {
     input.problem = std::move(*why);
@@ -162,7 +162,7 @@ InputDocument readInputDocument(const std::filesystem::path& path) {
   }
   const std::string text = readWholeFile(path);
   try {
-    input.document = parseJsonText(text);
+    input.document = written ? parseWritableJsonText(text) : parseJsonText(text);
   } catch (const json::parse_error& error) {
     input.problem = notJsonReason(text, error);
   } catch (const json::exception& error) {

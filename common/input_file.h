@@ -44,7 +44,8 @@ struct InputDocument {
   std::optional<nlohmann::json> document;
   std::string problem;
 };
-InputDocument readInputDocument(const std::filesystem::path& path);
+// `written`: its values are written back, so it is parsed by parseWritableJsonText.
+InputDocument readInputDocument(const std::filesystem::path& path, bool written = false);
 
 // Finds the first place in a document that a loader refuses, in a person's words.
 using FaultFinder = std::function<std::optional<std::string>(const nlohmann::json&)>;

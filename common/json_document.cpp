@@ -26,6 +26,37 @@ std::string readWholeFile(const std::filesystem::path& path) {
   return text;
 }
 
+namespace {
+
+// Deeper than any file of tav needs. The library parses any depth, but its writer recurses: a
+// text nested a hundred thousand deep and written back ends the program by SIGSEGV.
+constexpr std::size_t kMaxDepth = 1000;
+
+// Where the nesting first goes past the limit, or npos; strings are passed over.
+std::size_t tooDeepAt(const std::string& text) {
+  std::size_t depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxDepth) return i;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
 nlohmann::json parseJsonText(const std::string& text,
                              const nlohmann::json::parser_callback_t& callback) {
   // The library takes a NUL byte for the end of the input and would ignore what follows it;
@@ -35,6 +66,17 @@ nlohmann::json parseJsonText(const std::string& text,
         101, nul + 1, "syntax error while parsing value - NUL byte in the input", nullptr);
   }
   return nlohmann::json::parse(text, callback, true, false);
+}
+
+nlohmann::json parseWritableJsonText(const std::string& text) {
+  if (const auto deep = tooDeepAt(text); deep != std::string::npos) {
+    throw nlohmann::json::parse_error::create(
+        101, deep + 1,
+        "syntax error while parsing value - nesting deeper than " + std::to_string(kMaxDepth) +
+            " levels",
+        nullptr);
+  }
+  return parseJsonText(text);
 }
 
 void logJsonFailure(std::string_view prefix, const nlohmann::json::exception& error) {

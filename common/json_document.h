@@ -21,6 +21,10 @@ std::string readWholeFile(const std::filesystem::path& path);
 nlohmann::json parseJsonText(const std::string& text,
                              const nlohmann::json::parser_callback_t& callback = nullptr);
 
+// As parseJsonText, for a document whose values are written back as they are (tav-suite's
+// outputs): nesting deeper than a thousand levels is a parse error where it passes the limit.
+nlohmann::json parseWritableJsonText(const std::string& text);
+
 // Logs a JSON library failure at critical level with the prefix, its text, its id and, for a
 // parse error, the byte position.
 void logJsonFailure(std::string_view prefix, const nlohmann::json::exception& error);

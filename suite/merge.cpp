@@ -45,7 +45,7 @@ namespace {
 
 // A responses file read as tav-rep loads it; nothing after saying why it cannot be.
 std::optional<json> answersOf(const std::string& path) {
-  tav::InputDocument input = tav::readInputDocument(path);
+  tav::InputDocument input = tav::readInputDocument(path, true);
   if (!input.document) {
     reportFileError(path, input.problem);
     return std::nullopt;

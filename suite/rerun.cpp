@@ -32,7 +32,7 @@ using nlohmann::json;
 std::optional<json> usableDocument(const std::string& path, const char* program,
                                    tav::SuiteFile kind, const tav::FaultFinder& findFault) {
   tav::progressPhase("reading " + path);
-  tav::InputDocument input = tav::readInputDocument(path);
+  tav::InputDocument input = tav::readInputDocument(path, true);
   if (!input.document) {
     reportFileError(path, input.problem);
     return std::nullopt;
@@ -142,7 +142,12 @@ std::optional<Kept> scanFailedTasks(const std::string& text, const UuidSet& fail
     return true;
   });
   if (!scanned || !scan.atEnd()) return std::nullopt;
-  kept.document = tav::parseJsonText(keptText + "]");
+  // Nested too deep to be written back: the library's way says where.
+  try {
+    kept.document = tav::parseWritableJsonText(keptText + "]");
+  } catch (const json::parse_error&) {
+    return std::nullopt;
+  }
   if (tav_req::tasksFault(kept.document)) return std::nullopt;
   return kept;
 }
@@ -171,7 +176,12 @@ std::optional<Kept> scanRerunEntries(const std::string& text, const UuidSet& rer
     return true;
   });
   if (!scanned || !scan.atEnd()) return std::nullopt;
-  kept.document = tav::parseJsonText(keptText + "]");
+  // Nested too deep to be written back: the library's way says where.
+  try {
+    kept.document = tav::parseWritableJsonText(keptText + "]");
+  } catch (const json::parse_error&) {
+    return std::nullopt;
+  }
   if (tav_rep::metadataFault(kept.document)) return std::nullopt;
   return kept;
 }

@@ -47,7 +47,13 @@ std::optional<json> loadedDocument(const std::string& path, const char* program,
                                       tav::refusalReason(path, kind, findFault, lines.back())));
     return std::nullopt;
   }
-  return tav::parseJsonText(tav::readWholeFile(path));
+  try {
+    return tav::parseWritableJsonText(tav::readWholeFile(path));
+  } catch (const nlohmann::json::parse_error&) {
+    // Loadable, but nested too deep to be written back: the reader says where.
+    reportFileError(path, tav::readInputDocument(path, true).problem);
+    return std::nullopt;
+  }
 }
 
 // "shards 1 and 2", "shards 1, 2 and 4" (1-based).

@@ -282,6 +282,35 @@ TEST(SuiteRerun, WithoutAConfigurationTheEarlierOneGoes) {
   EXPECT_EQ(readJson(dir / "out" / "tasks.json").size(), 1u);
 }
 
+// An unknown key nested a hundred thousand deep is written back by no command: each says why
+// instead of ending with SIGSEGV in the writer's recursion.
+TEST(SuiteMergeOver, InputsNestedTooDeepAreRefusedWhereTheLimitIsPassed) {
+  tav_test::TempDir dir;
+  writeSuite(dir.path());
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const std::string answers = R"([{"uuid": "t1-a", "code": 200, "body": "", "x": )" + deep + "}]";
+  tav_test::writeFile(dir / "deep.json", answers);
+  tav_test::writeFile(dir / "fresh.json", R"([{"uuid": "t1-b", "code": 403, "body": ""}])");
+  const std::string why =
+      ": not JSON at line 1 column 1047: syntax error while parsing value - "
+      "nesting deeper than 1000 levels\n";
+  const auto over = runSuite({"merge", "--over", (dir / "deep.json").string(), "-o",
+                              (dir / "out.json").string(), (dir / "fresh.json").string()});
+  EXPECT_EQ(over.status, 2);
+  EXPECT_EQ(over.err, "error: " + (dir / "deep.json").string() + why);
+  EXPECT_FALSE(fs::exists(dir / "out.json"));
+
+  json tasks = readJson(dir / "tasks.json");
+  std::string text = tasks.dump();
+  text.replace(text.find("\"user\""), 0, R"("x": )" + deep + ", ");
+  tav_test::writeFile(dir / "tasks.json", text);
+  tav_test::writeFile(dir / "report.json", R"({"failed_uuids": ["t1-b"]})");
+  const auto rerun = runSuite(rerunArgs(dir.path(), dir / "report.json", dir / "again"));
+  EXPECT_EQ(rerun.status, 2);
+  EXPECT_NE(rerun.err.find("nesting deeper than 1000 levels"), std::string::npos) << rerun.err;
+  EXPECT_FALSE(fs::exists(dir / "again"));
+}
+
 json answer(const std::string& uuid, int code, const std::string& body) {
   return {{"uuid", uuid}, {"code", code}, {"body", body}};
 }
