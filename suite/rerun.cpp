@@ -338,8 +338,10 @@ int runRerun(const RerunOptions& options) {
     return 2;
   }
   UuidSet failed;
+  bool failedTransfers = false;
   for (const auto& [uuid, outcome] : report.run->requests) {
     // The empty id of failed transfers belongs to no request; those requests fail by their own.
+    if (!outcome.passed && uuid.empty()) failedTransfers = true;
     if (!outcome.passed && !uuid.empty()) failed.insert(uuid);
   }
 
@@ -352,7 +354,13 @@ int runRerun(const RerunOptions& options) {
   }
   if (failed.empty()) {
     tav::clearProgress();
-    std::cout << fmt::format("nothing failed in {}: no rerun suite written\n", options.report);
+    std::cout << (failedTransfers
+                      ? fmt::format("nothing to rerun in {}: its only failure is the entry of "
+                                    "failed transfers (\"\"), which names no request; no rerun "
+                                    "suite written\n",
+                                    options.report)
+                      : fmt::format("nothing failed in {}: no rerun suite written\n",
+                                    options.report));
     return 0;
   }
 

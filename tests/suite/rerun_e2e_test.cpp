@@ -125,6 +125,15 @@ TEST(SuiteRerun, NothingFailedWritesNothingAndAnotherSuiteIsRefused) {
   EXPECT_EQ(clean.out, fmt::format("nothing failed in {}: no rerun suite written\n",
                                    (dir / "clean.json").string()));
   EXPECT_FALSE(fs::exists(dir / "out"));
+  // Transfers failed, but none names a request: nothing is rerun, and that is what is said.
+  tav_test::writeFile(dir / "transfers.json", R"({"failed_uuids": [""], "total_count": 7})");
+  const auto transfers = runSuite(rerunArgs(dir.path(), dir / "transfers.json", dir / "out"));
+  EXPECT_EQ(transfers.status, 0) << transfers.err;
+  EXPECT_EQ(transfers.out, fmt::format("nothing to rerun in {}: its only failure is the entry of "
+                                       "failed transfers (\"\"), which names no request; no "
+                                       "rerun suite written\n",
+                                       (dir / "transfers.json").string()));
+  EXPECT_FALSE(fs::exists(dir / "out"));
 
   tav_test::writeFile(dir / "other.json", R"({"failed_uuids": ["x", "y"], "total_count": 2})");
   const auto other = runSuite(rerunArgs(dir.path(), dir / "other.json", dir / "out"));
