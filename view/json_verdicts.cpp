@@ -34,6 +34,7 @@ void writeJson(std::FILE* out, const Inputs& inputs, const std::vector<ViewEntry
                jsonString(e.subject_label), jsonString(e.object_label));
     if (e.write) fmt::print(out, ", \"access\": \"write\"");
     if (summary.baseline) fmt::print(out, ", \"baseline\": \"{}\"", changeName(view.change));
+    if (view.lostAnswer) fmt::print(out, ", \"lost_answer\": true");
     if (view.request) {
       const TaskGroup& group = inputs.groups[view.request->group];
       fmt::print(out, ", \"user\": {}, \"url\": {}, \"auth_type\": {}", jsonString(group.user),
