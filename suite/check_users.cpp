@@ -41,6 +41,21 @@ void checkCache(const std::string& where, const tav_req::Task& task, const TaskU
   }
   const auto cacheName = task.env.find("KRB5CCNAME");
   if (!gssapi || cacheName == task.env.end()) return;
+  if (cacheName->second.empty()) {
+    findings.warning(fmt::format(
+        "{}: KRB5CCNAME is empty, so the child's Kerberos library does not use the user's "
+        "ticket cache; set it to the ticket cache kinit wrote for the user",
+        where));
+    return;
+  }
+  if (cacheName->second.starts_with("MEMORY:")) {
+    // A memory cache belongs to the process that filled it: the child starts with none.
+    findings.error(fmt::format(
+        "{}: KRB5CCNAME \"{}\" is a memory cache, which tav-req's child starts without a "
+        "ticket in; set it to the ticket cache kinit wrote for the user",
+        where, cacheName->second));
+    return;
+  }
   const std::optional<std::string> file = fileCache(cacheName->second);
   if (!file) return;
   if (file->empty()) {

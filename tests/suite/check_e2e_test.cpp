@@ -182,6 +182,10 @@ TEST_F(SuiteCheck, EachPlantedMistakeHasItsLine) {
        1},
       {[](Suite& s) { s.tasks[0]["env"]["KRB5CCNAME"] = "FILE:"; },
        "error: " + t + "tasks[0] (user nobody): KRB5CCNAME \"FILE:\" names no file", 1},
+      {[](Suite& s) { s.tasks[0]["env"]["KRB5CCNAME"] = "MEMORY:tav"; },
+       "error: " + t + "tasks[0] (user nobody): KRB5CCNAME \"MEMORY:tav\" is a memory cache", 1},
+      {[](Suite& s) { s.tasks[0]["env"]["KRB5CCNAME"] = ""; },
+       "warning: " + t + "tasks[0] (user nobody): KRB5CCNAME is empty", 0},
       {[](Suite& s) { s.metadata[4]["max_mac_label"] = "0:0"; },
        "warning: " + m +
            "subject_label \"1:1\" is outside the user's range 0:0..0:0 in 1 entry: [4] "
