@@ -174,17 +174,12 @@ void HttpEngine::addRequest(std::size_t index, const HttpRequest& request, HttpR
 
 void HttpEngine::logFailure(CURLcode result, CURL* easy, const HttpRequest* request) const {
   const char* reason = curl_easy_strerror(result);
-  if (request == nullptr) {
+  const auto text = errorTexts_.find(easy);
+  if (!isTlsFailure(result) || request == nullptr || text == errorTexts_.end()) {
     spdlog::error(reason);
     return;
   }
-  // A failed transfer leaves no uuid in responses.json: this line is what ties the failure to
-  // its request. libcurl's own text adds the cause of a TLS failure.
-  const auto text = errorTexts_.find(easy);
-  const std::string_view detail =
-      isTlsFailure(result) && text != errorTexts_.end()
-          ? std::string_view(text->second.data(), strnlen(text->second.data(), CURL_ERROR_SIZE))
-          : std::string_view();
+  const std::string_view detail(text->second.data(), strnlen(text->second.data(), CURL_ERROR_SIZE));
   spdlog::error("{}{}{} (request {} to {})", reason, detail.empty() ? "" : ": ", detail,
                 request->uuid, request->url);
 }

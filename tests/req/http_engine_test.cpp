@@ -189,9 +189,7 @@ TEST_F(HttpEngineTest, UnreachableServerIsRecordedAsCodeZeroAndTheBatchGoesOn) {
   ASSERT_EQ(responses.size(), 2u);
   EXPECT_EQ(outcome(responses[0]), (Outcome{0, "", ""}));
   EXPECT_EQ(outcome(responses[1]), (Outcome{200, "y", "ok"}));
-  EXPECT_EQ(
-      messages(Level::err),
-      std::vector<std::string>{"Couldn't connect to server (request x to " + unreachable + ")"});
+  EXPECT_EQ(messages(Level::err), std::vector<std::string>{"Couldn't connect to server"});
   EXPECT_EQ(messages(Level::info), std::vector<std::string>{"Request to " + server_.url("/ok") +
                                                             " (y) is done with code: 200"});
 }

@@ -321,11 +321,7 @@ TEST_F(RunnerTest, AUrlOfAnotherSchemeIsAFailedTransferAndNothingIsReadForIt) {
     {"uuid": "", "code": 0, "body": ""},
     {"uuid": "n1", "code": 200, "body": "ok"}])"));
   const Lines child = messages(childLogsInTaskOrder().at(0));
-  EXPECT_EQ(startingWith(child, "error "),
-            (Lines{"error Unsupported protocol (request f1 to file://" + file.string() + ")",
-                   "error Unsupported protocol (request f2 to FILE://" + file.string() + ")",
-                   fmt::format("error Unsupported protocol (request g1 to gopher://127.0.0.1:{}/x)",
-                               server.port())}));
+  EXPECT_EQ(startingWith(child, "error "), Lines(3, "error Unsupported protocol"));
   // The server saw the http request only.
   EXPECT_EQ(tav_test::readLines(dir / "server.log"), (Lines{"start /ok", "end /ok"}));
 }
@@ -343,9 +339,7 @@ TEST_F(RunnerTest, ARequestThatRunsOutOfTimeIsAFailedTransferAndTheNextIsSent) {
     {"uuid": "n2", "code": 200, "body": "ok"},
     {"uuid": "d1", "code": 200, "body": "ok"}])"));
   const Lines child = messages(childLogsInTaskOrder().at(0));
-  const std::string timedOut =
-      "error Timeout was reached (request n1 to " + server.url("/hang") + ")";
-  EXPECT_NE(std::find(child.begin(), child.end(), timedOut), child.end());
+  EXPECT_NE(std::find(child.begin(), child.end(), "error Timeout was reached"), child.end());
 }
 
 // The documented upper bound is taken, and libcurl takes it too: the requests are answered.
