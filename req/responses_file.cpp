@@ -7,7 +7,6 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
-#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -87,14 +86,9 @@ std::optional<std::string> readTaskFile(const std::filesystem::path& path,
 }
 
 // The server's bytes as a log line shows them: escaped, so that no control sequence reaches a
-// terminal that shows the log and no line feed forges a log line, and cut after 200 bytes.
+// terminal that shows the log and no line feed forges a log line. Every byte is still there.
 std::string bodyForLog(const std::string& body) {
-  constexpr std::size_t kShown = 200;
-  if (body.size() <= kShown) return tav::terminalText(body);
-  std::size_t cut = kShown;
-  while (cut > 0 && (static_cast<unsigned char>(body[cut]) & 0xC0) == 0x80) --cut;
-  return fmt::format("{}... ({} bytes)", tav::terminalText(std::string_view(body).substr(0, cut)),
-                     body.size());
+  return tav::terminalText(body);
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ TEST_F(ResponsesFileTest, SavesEntriesUnderTasksWithTwoSpaceIndent) {
 }
 
 // The server under test chooses the body: in the log it can neither drive the terminal of whoever
-// reads the log, nor forge a log line, nor fill the log; the file keeps every byte.
-TEST_F(ResponsesFileTest, TheLogShowsABodyEscapedAndCut) {
+// reads the log nor forge a log line; the log and the file keep every byte.
+TEST_F(ResponsesFileTest, TheLogShowsABodyEscaped) {
   Task task = taskOf("tester", 1, 1);
   task.requests = {{"u1", "http://h/1", ""}, {"u2", "http://h/2", ""}};
   const std::string hostile = "\x1b]0;owned\x07\n[error] forged\xe2\x80\xae";
@@ -76,7 +76,7 @@ TEST_F(ResponsesFileTest, TheLogShowsABodyEscapedAndCut) {
   const std::vector<LogRecord> records = log.records();
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[0].message, "u1: 200 -- \\x1b]0;owned\\x07\\x0a[error] forged\\u202e");
-  EXPECT_EQ(records[1].message, "u2: 200 -- " + std::string(199, 'a') + "... (1201 bytes)");
+  EXPECT_EQ(records[1].message, "u2: 200 -- " + large);
   const nlohmann::json saved = nlohmann::json::parse(readFile(dir / "r.json"));
   EXPECT_EQ(saved["tasks"][0]["body"], hostile);
   EXPECT_EQ(saved["tasks"][1]["body"], large);
