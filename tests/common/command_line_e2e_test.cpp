@@ -215,9 +215,9 @@ TEST_F(CommandLine, AcceptsLinksAndOneDirectoryForLogsAndOutput) {
   const auto result =
       runProgram({kRunner.path, "-l", "off", "-d", (dir / "worklink").string(), "-t",
                   (dir / "link.json").string(), "-o", (dir / "worklink").string()});
-  // An empty task list ends the run, saying so, but only after the main log was created.
+  // An empty task list ends the run, but only after the main log was created.
   EXPECT_EQ(result.status, 1) << result.err;
-  EXPECT_EQ(result.err, "tav-req: " + (dir / "link.json").string() + ": it holds no task\n");
+  EXPECT_TRUE(result.err.empty()) << result.err;
   ASSERT_TRUE(fs::exists(dir / "work" / "main.log"));
   EXPECT_EQ(tav_test::readFile(dir / "work" / "main.log"), "");
 }
