@@ -9,44 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "common/input_file.h"
-#include "common/log_capture.h"
 #include "common/log_file.h"
 #include "common/output_target.h"
 #include "common/progress_line.h"
-#include "common/terminal_text.h"
 #include "req/interruption.h"
 #include "req/options.h"
 #include "req/responses_file.h"
 #include "req/run_children.h"
 #include "req/task.h"
-#include "req/task_fault.h"
 #include "req/tls_trust.h"
-
-namespace {
-
-// The tasks of the file; none after saying why in main.log and, in a person's words, on standard
-// error: a run that starts nothing would otherwise end with status 1 and not a word.
-std::vector<tav_req::Task> loadTasksOrSayWhy(const std::string& path) {
-  std::vector<tav_req::Task> tasks;
-  std::vector<std::string> logged;
-  {
-    tav::LogCapture capture(spdlog::level::critical);
-    tasks = tav_req::loadTasks(path);
-    logged = capture.take();
-  }
-  for (const std::string& line : logged) spdlog::critical(line);
-  if (!tasks.empty()) return tasks;
-  const std::string reason =
-      logged.empty()
-          ? "it holds no task"
-          : tav::refusalReason(path, tav::SuiteFile::tasks, tav_req::tasksFault, logged.back());
-  if (logged.empty()) spdlog::critical("{}: {}", path, reason);
-  fmt::print(stderr, "tav-req: {}: {}\n", tav::terminalText(path), tav::terminalText(reason));
-  return tasks;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace tav_req;
@@ -79,7 +50,8 @@ int main(int argc, char** argv) {
   announceTrust(options.trust);
 
   try {
-    const std::vector<Task> tasks = loadTasksOrSayWhy(options.tasks);
+    // An unusable tasks file has been logged; an empty one ends the run silently.
+    const std::vector<Task> tasks = loadTasks(options.tasks);
     if (tasks.empty()) return 1;
 
     // The file names are fixed before any child runs, so no two children write one file.
