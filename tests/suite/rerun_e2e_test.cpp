@@ -365,17 +365,6 @@ TEST(SuiteMergeOver, FreshAnswersReplaceTheBasesInItsOrder) {
   }
 }
 
-// Runs tav-req on the tasks file in fresh folders under `dir`; the path of its responses.json.
-fs::path runRequests(const fs::path& dir, const fs::path& tasks) {
-  fs::create_directories(dir / "logs");
-  fs::create_directories(dir / "out");
-  fs::permissions(dir / "out", fs::perms::all);
-  const auto result = tav_test::runProgram({TAV_REQ_PATH, "-d", (dir / "logs").string(), "-t",
-                                            tasks.string(), "-o", (dir / "out").string()});
-  EXPECT_EQ(result.status, 0) << tasks << result.err;
-  return dir / "out/responses.json";
-}
-
 // tav-rep's report.json on the answers.
 json reportOf(const fs::path& suite, const fs::path& responses, const fs::path& dir) {
   fs::create_directories(dir);

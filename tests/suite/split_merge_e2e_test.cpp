@@ -16,17 +16,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using namespace tav_test;
 
-// Runs tav-req on the tasks file in fresh folders under `dir`; the path of its responses.json.
-fs::path runRequests(const fs::path& dir, const fs::path& tasks) {
-  fs::create_directories(dir / "logs");
-  fs::create_directories(dir / "out");
-  fs::permissions(dir / "out", fs::perms::all);
-  const auto result = tav_test::runProgram({TAV_REQ_PATH, "-d", (dir / "logs").string(), "-t",
-                                            tasks.string(), "-o", (dir / "out").string()});
-  EXPECT_EQ(result.status, 0) << tasks << result.err;
-  return dir / "out/responses.json";
-}
-
 json sortedByUuid(json answers) {
   std::sort(answers.begin(), answers.end(),
             [](const json& a, const json& b) { return a["uuid"] < b["uuid"]; });

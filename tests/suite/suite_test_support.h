@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "tests/support/test_support.h"
 
 namespace tav_test {
@@ -23,6 +25,19 @@ inline nlohmann::json readJson(const std::filesystem::path& path) {
 
 inline void writeJson(const std::filesystem::path& path, const nlohmann::json& value) {
   tav_test::writeFile(path, value.dump(2));
+}
+
+// Runs tav-req on the tasks file in fresh folders under `dir`; the path of its responses.json.
+inline std::filesystem::path runRequests(const std::filesystem::path& dir,
+                                         const std::filesystem::path& tasks) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir / "logs");
+  fs::create_directories(dir / "out");
+  fs::permissions(dir / "out", fs::perms::all);
+  const auto result = tav_test::runProgram({TAV_REQ_PATH, "-d", (dir / "logs").string(), "-t",
+                                            tasks.string(), "-o", (dir / "out").string()});
+  EXPECT_EQ(result.status, 0) << tasks << result.err;
+  return dir / "out/responses.json";
 }
 
 }  // namespace tav_test

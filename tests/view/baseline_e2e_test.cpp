@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/view/terminal_matrix.h"
+#include "tests/view/view_test_support.h"
 
 namespace {
 
@@ -62,17 +62,7 @@ const std::vector<Request> kSecond = {
     {"e-passed", "1:0", "0:0", 200},  {"h-new", "2:0", "1:0", 200},
     {"i-newfail", "2:0", "0:0", 403}, {"j-still-noanswer", "0:0", "0:0", -1}};
 
-std::vector<std::string> viewArgs(const fs::path& run, const std::vector<std::string>& more) {
-  std::vector<std::string> args = {TAV_VIEW_PATH,
-                                   "-m",
-                                   (run / "metadata.json").string(),
-                                   "-r",
-                                   (run / "responses.json").string(),
-                                   "-c",
-                                   (run / "config.json").string()};
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
+using tav_test::viewArgs;
 
 // The earlier run's --json file.
 fs::path firstRunJson(const tav_test::TempDir& dir) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/view/terminal_matrix.h"
+#include "tests/view/view_test_support.h"
 
 namespace {
 
@@ -70,13 +70,7 @@ void writeSuite(const tav_test::TempDir& dir) {
 }
 
 std::vector<std::string> viewArgs(const tav_test::TempDir& dir) {
-  return {TAV_VIEW_PATH,
-          "-m",
-          (dir / "metadata.json").string(),
-          "-r",
-          (dir / "responses.json").string(),
-          "-c",
-          (dir / "config.json").string()};
+  return tav_test::viewArgs(dir.path());
 }
 
 std::set<std::string> filesIn(const std::filesystem::path& folder) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/view/view_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -48,16 +49,10 @@ void writeLadder(const tav_test::TempDir& dir) {
                           "denied_codes": [403]})");
 }
 
+// Quiet: these tests are about the files written.
 std::vector<std::string> viewArgs(const tav_test::TempDir& dir,
                                   const std::vector<std::string>& more) {
-  std::vector<std::string> args = {TAV_VIEW_PATH,
-                                   "-m",
-                                   (dir / "metadata.json").string(),
-                                   "-r",
-                                   (dir / "responses.json").string(),
-                                   "-c",
-                                   (dir / "config.json").string(),
-                                   "-q"};
+  std::vector<std::string> args = tav_test::viewArgs(dir.path(), {"-q"});
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/view/terminal_matrix.h"
+#include "tests/view/view_test_support.h"
 
 namespace {
 
@@ -61,21 +61,10 @@ class WriteViewTest : public ::testing::Test {
   }
 
   std::vector<std::string> args() const {
-    return {TAV_VIEW_PATH,
-            "-m",
-            (dir / "metadata.json").string(),
-            "-r",
-            (dir / "responses.json").string(),
-            "-c",
-            (dir / "config.json").string(),
-            "-t",
-            (dir / "tasks.json").string(),
-            "--json",
-            (dir / "view.json").string(),
-            "--html",
-            (dir / "report.html").string(),
-            "--junit",
-            (dir / "junit.xml").string()};
+    return tav_test::viewArgs(
+        dir.path(),
+        {"-t", (dir / "tasks.json").string(), "--json", (dir / "view.json").string(), "--html",
+         (dir / "report.html").string(), "--junit", (dir / "junit.xml").string()});
   }
 
   tav_test::TempDir dir;

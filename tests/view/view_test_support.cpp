@@ -1,10 +1,23 @@
-#include "tests/view/terminal_matrix.h"
+#include "tests/view/view_test_support.h"
 
 #include <iterator>
 #include <sstream>
 #include <vector>
 
 namespace tav_test {
+
+std::vector<std::string> viewArgs(const std::filesystem::path& folder,
+                                  const std::vector<std::string>& more) {
+  std::vector<std::string> args = {TAV_VIEW_PATH,
+                                   "-m",
+                                   (folder / "metadata.json").string(),
+                                   "-r",
+                                   (folder / "responses.json").string(),
+                                   "-c",
+                                   (folder / "config.json").string()};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
 
 MatrixCells matrixAfter(const std::string& out, const std::string& heading) {
   MatrixCells cells;
